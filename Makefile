@@ -1,0 +1,39 @@
+# The two commands a user needs: `make run` and `make test`. Both install what is missing
+# from Debian first, then configure and build into build/.
+
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+
+PACKAGES := cmake ninja-build g++ pkg-config \
+	libsdl1.2-dev libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri \
+	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
+	ffmpeg xvfb xauth xdotool librsvg2-bin
+
+.PHONY: all deps build run test sanitize clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh $(PACKAGES)
+
+build: deps
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	cmake --build build
+
+run: build
+	cd build && ./quiet_moss
+
+test: build
+	cd build && ctest --output-on-failure --timeout 600
+
+# ASan+UBSan build and a TSan build, each running the whole test suite.
+sanitize: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address
+	cmake --build build-asan
+	cd build-asan && ctest --output-on-failure --timeout 900
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread
+	cmake --build build-tsan
+	cd build-tsan && ctest --output-on-failure --timeout 900
+
+clean:
+	rm -rf build build-asan build-tsan

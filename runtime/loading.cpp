@@ -1,0 +1,125 @@
+// The loading sequence: scene loaders on a worker thread while the boot screen is shown.
+#include "runtime/loading.h"
+
+#include <SDL.h>
+#include <SDL_thread.h>
+
+#include <cstdlib>
+
+#include "assets/zaf.h"
+#include "runtime/options.h"
+#include "scenes/boot/boot.h"
+#include "scenes/creeds/creeds.h"
+#include "scenes/dotwall/dotwall.h"
+#include "scenes/eyes/eyes.h"
+#include "scenes/finale/finale.h"
+#include "scenes/helmet/helmet.h"
+#include "scenes/lathe/lathe.h"
+#include "scenes/mascot/mascot.h"
+#include "scenes/stem/stem.h"
+#include "timeline/timeline.h"
+
+enum class StepKind { Delay, Load, Flag, CloseArchive, StartClock };
+
+struct LoadingStep {
+    StepKind kind;
+    int value;            // delay in ms, or flag number
+    void (*loader)(void);
+};
+
+// The sequence, one action per row. The flags pace the display rather than report single
+// loaders: flag 1 follows flag 0 with no loader between, flag 7 comes before the last loader.
+static const LoadingStep loading_steps[] = {
+    {StepKind::Delay, 2000, nullptr},
+    {StepKind::Load, 0, Mascot_Load},
+    {StepKind::Flag, 0, nullptr},
+    {StepKind::Delay, 1000, nullptr},
+    {StepKind::Flag, 1, nullptr},
+    {StepKind::Delay, 500, nullptr},
+    {StepKind::Load, 0, Creeds_Load},
+    {StepKind::Flag, 2, nullptr},
+    {StepKind::Delay, 700, nullptr},
+    {StepKind::Load, 0, DotWall_Load},
+    {StepKind::Flag, 3, nullptr},
+    {StepKind::Delay, 1000, nullptr},
+    {StepKind::Load, 0, Eyes_Load},
+    {StepKind::Flag, 4, nullptr},
+    {StepKind::Delay, 1000, nullptr},
+    {StepKind::Load, 0, Stem_Load},
+    {StepKind::Flag, 5, nullptr},
+    {StepKind::Delay, 600, nullptr},
+    {StepKind::Load, 0, Lathe_Load},
+    {StepKind::Flag, 6, nullptr},
+    {StepKind::Load, 0, Helmet_Load},
+    {StepKind::Delay, 1000, nullptr},
+    {StepKind::Flag, 7, nullptr},
+    {StepKind::Load, 0, Finale_Load},
+    {StepKind::CloseArchive, 0, nullptr},
+    {StepKind::Delay, 1000, nullptr},
+    {StepKind::StartClock, 0, nullptr},
+};
+
+std::atomic<int> loader_flags[loader_flag_count];
+
+static SDL_Thread *loader_thread;
+
+void Loading_Walk(void (*delay)(uint32_t ms))
+{
+    for (const LoadingStep &step : loading_steps) {
+        switch (step.kind) {
+        case StepKind::Delay:
+            delay(step.value);
+            break;
+        case StepKind::Load:
+            step.loader();
+            break;
+        case StepKind::Flag:
+            loader_flags[step.value] = 1;
+            break;
+        case StepKind::CloseArchive:
+            ZAF_Close();
+            break;
+        case StepKind::StartClock:
+            // Sequentially consistent: every loader's results are visible to whoever sees
+            // the clock run.
+            time_step = 0.01f;
+            break;
+        }
+    }
+}
+
+static void sdl_delay(uint32_t ms)
+{
+    SDL_Delay(ms);
+}
+
+int Loading_Thread(void *)
+{
+    if (time_step.load() != 0.0f)
+        return 0;
+    Loading_Walk(sdl_delay);
+    return 0;
+}
+
+void Loading_Start(void)
+{
+    if (debug_mode != 0) {
+        time_step = 0.01f;
+        return;
+    }
+    loader_thread = SDL_CreateThread(Loading_Thread, nullptr);
+    if (!loader_thread)
+        exit(1);
+}
+
+void Loading_RunDebugLoaders(void)
+{
+    Mascot_Load();
+    Eyes_Load();
+    DotWall_Load();
+    Stem_Load();
+    Helmet_Load();
+    Creeds_Load();
+    Finale_Load();
+    Lathe_Load();
+}

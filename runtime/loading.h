@@ -1,0 +1,19 @@
+// The loading sequence: every scene loader, paced by fixed delays, with eight progress flags
+// for the boot screen; its last act starts the demo clock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr int loader_flag_count = 8;
+extern std::atomic<int> loader_flags[loader_flag_count];
+
+// Runs the sequence on a worker thread, or in debug mode just starts the clock.
+void Loading_Start(void);
+// The worker: walks the sequence with real delays, but only while the clock stands still.
+int Loading_Thread(void *);
+// Walks every step of the sequence in order, calling delay(ms) for each pause: the worker
+// passes SDL_Delay, a headless renderer a function that does not wait.
+void Loading_Walk(void (*delay)(uint32_t ms));
+// The scene loaders in the order main runs them itself in debug mode.
+void Loading_RunDebugLoaders(void);

@@ -1,0 +1,18 @@
+// Running a command for a test: its standard output and exit status.
+#pragma once
+
+#include <string>
+
+struct ProcessResult {
+    int status;           // exit status, or -1 when the command did not exit normally
+    std::string output;   // standard output (standard error too where the command merges it)
+};
+
+// Runs a shell command line and waits for it.
+ProcessResult Run_Command(const std::string &command);
+
+// A fresh empty folder under the system's temporary folder, removed by the caller.
+std::string Make_TempDir(const char *tag);
+
+// Writes a valid archive with no entries at path: enough for the demo to start.
+void Write_EmptyArchive(const std::string &path);
