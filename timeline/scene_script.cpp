@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "scenes/dotwall/dotwall.h"
+
 namespace {
 
 // clang-format off
@@ -43,16 +45,21 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
     // Phosphor dot wall
     /* 16 */ {.x_from = -70, .x_to = -40, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.2f,
-              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20,
+              .init = DotWall_Init, .render = DotWall_RenderA},
     /* 17 */ {.x_from = -40, .x_to = 50, .x_speed_from = 20, .x_speed_to = 5,
-              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20,
+              .render = DotWall_RenderB},
     /* 18 */ {.x_from = -70, .x_to = 50, .x_speed_from = 20, .x_speed_to = 5,
-              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20,
+              .render = DotWall_RenderC},
     /* 19 */ {.x_from = -70, .x_to = 30, .x_speed_from = 20, .x_speed_to = 5,
-              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20,
+              .render = DotWall_RenderD},
     /* 20 */ {.x_from = 30, .x_to = 70, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 0, .y_to = 1, .y_speed_from = 0.04f,
-              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20,
+              .render = DotWall_RenderE},
     // Bulb and disc rings
     /* 21 */ {.x_from = 480, .x_to = 0, .x_speed_from = -660, .x_speed_to = -260},
     /* 22 */ {.x_from = 0, .x_to = 180, .x_speed_from = 60, .x_speed_to = 60,
