@@ -1,9 +1,35 @@
 // Archive reader: the one packed archive, its directory kept in memory, entries inflated by
-// name and type.
+// name and type. Every failure ends the process with status 1.
 #pragma once
 
 #include <cstdint>
 
+// One directory record as stored in the file (little-endian, 56 bytes).
+struct ZafEntry {
+    char name[40];            // NUL-terminated inside the field
+    uint32_t type;
+    uint32_t unpacked_size;   // rewritten with the true inflated length by each read
+    uint32_t packed_size;
+    uint32_t data_offset;     // from the start of the file
+};
+static_assert(sizeof(ZafEntry) == 56, "ZafEntry must match the file's 56-byte record");
+
 int ZAF_Open(const char *path);
 void *ZAF_Read(const char *name, uint32_t type);
 int ZAF_Close(void);
+
+// Length of the buffer the last successful ZAF_Read returned: the decoders check payloads
+// against it before copying.
+uint32_t ZAF_LastLength(void);
+
+// Prints the message (none if null) on standard output and ends the process with status 1.
+[[noreturn]] void ZAF_Fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+#ifdef QM_ZAF_RECOVERABLE
+// The fuzzing build: ZAF_Fatal throws this instead of exiting, so one process can try many
+// archives; ZAF_ReleaseWork frees the buffers of the read that failed.
+struct ZafFailure {
+    char message[160];
+};
+void ZAF_ReleaseWork(void);
+#endif
