@@ -13,6 +13,9 @@ enum {
     FSOUND_OUTPUT_DSOUND = 2,
 };
 
+// Channel argument of FSOUND_Stream_Play: any channel that is not playing.
+enum { FSOUND_FREE = -1 };
+
 // Error codes reported by FSOUND_GetError, with texts from FMOD_ErrorString.
 enum FMOD_ERRORS {
     FMOD_ERR_NONE = 0,
@@ -37,6 +40,8 @@ enum FMOD_ERRORS {
     FMOD_ERR_CDDEVICE,
 };
 
+// Calls that return signed char give 1 on success and 0 on failure, with the reason left for
+// FSOUND_GetError. FSOUND_Stream_Play gives the channel it started, or -1.
 signed char FSOUND_SetOutput(int outputtype);
 signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int flags);
 int FSOUND_GetError(void);
@@ -46,4 +51,5 @@ FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int mode, int offse
 int FSOUND_Stream_Play(int channel, FSOUND_STREAM *stream);
 signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream);
 signed char FSOUND_Stream_Close(FSOUND_STREAM *stream);
+// A fixed English text for every code; codes outside the list give "Unknown error".
 const char *FMOD_ErrorString(int errcode);
