@@ -224,20 +224,21 @@ Mesh BuildLemur()
     Tube(mesh, tail, tail_radius, tail_radius, Sweep{});
     std::vector<double> length(tail.size(), 0.0);
     for (size_t i = 1; i < tail.size(); i++) length[i] = length[i - 1] + Length(tail[i] - tail[i - 1]);
+    const auto tail_at = [&](double at) {
+        size_t i = 1;
+        while (i + 1 < tail.size() && length[i] < at) i++;
+        const double t = (at - length[i - 1]) / (length[i] - length[i - 1]);
+        return tail[i - 1] + (tail[i] - tail[i - 1]) * t;
+    };
     constexpr int kRings = 8;
     for (int r = 0; r < kRings; r++) {
-        const double from = (0.14 + r * 0.105) * length.back(), to = from + 0.052 * length.back();
+        const double from = (0.14 + r * 0.105) * length.back(), span = 0.052 * length.back();
         std::vector<Vec> piece;
-        double s0 = 0;
-        for (size_t i = 0; i < tail.size(); i++)
-            if (length[i] >= from && length[i] <= to) {
-                if (piece.empty()) s0 = length[i] / length.back();
-                piece.push_back(tail[i]);
-            }
-        const auto sleeve = [&, s0](double) { return tail_radius(s0) + 0.35; };
+        for (int k = 0; k <= 4; k++) piece.push_back(tail_at(from + span * k / 4));
+        const double radius = tail_radius(from / length.back()) + 0.35;
         Sweep cuff;
         cuff.cap_bulge = 0.0;
-        Tube(mesh, piece, sleeve, sleeve, cuff);
+        Tube(mesh, piece, [radius](double) { return radius; }, [radius](double) { return radius; }, cuff);
     }
 
     CentreAndScale(mesh, 70.0);
@@ -333,6 +334,11 @@ int main(int argc, char **argv)
         std::printf("meshgen: unknown mesh '%s' (lemurbandit or lodyga)\n", argv[1]);
         return 1;
     }
+    for (const Vec &v : mesh.vertices)
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+            std::printf("meshgen: %s came out with a vertex that is not a finite number\n", argv[1]);
+            return 1;
+        }
     if (!WriteObj(mesh, argv[1], argv[2])) {
         std::printf("meshgen: cannot write %s\n", argv[2]);
         return 1;
