@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libsdl1.2-dev libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
-	ffmpeg xvfb xauth xdotool librsvg2-bin
+	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin
 
 .PHONY: all deps build run test sanitize clean
 

@@ -1,0 +1,118 @@
+// The real quiet_moss under Xvfb: what it prints, how it ends, its exit status.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// A working folder holding an archive, as the demo expects beside it.
+class DemoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = Make_TempDir("e2e");
+        Write_EmptyArchive(dir + "/quiet_moss.zaf");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // Runs a shell script in the working folder under its own X server. `timeout` keeps a
+    // demo that fails to end from running its whole five minutes.
+    ProcessResult RunUnderXvfb(const std::string &script)
+    {
+        std::string command = "cd " + dir + " && DEMO=" QM_BUILD_DIR "/quiet_moss CLOSE=" QM_BUILD_DIR
+                              "/tests/qm-close-window SDL_AUDIODRIVER=dummy timeout 60 " QM_SOURCE_DIR
+                              "/tests/tools/with-xvfb sh -c '" +
+                              script + "'";
+        return Run_Command(command);
+    }
+
+    std::string dir;
+};
+
+TEST_F(DemoTest, DebugRunPrintsTableAndSwitchesAndEndsAtEndTime)
+{
+    ProcessResult r = RunUnderXvfb("$DEMO -window -silent -debug 0 3 0");
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::vector<std::string> lines = Lines(r.output);
+    ASSERT_EQ(lines.size(), 4u + 42u + 1u + 1u) << r.output;
+    EXPECT_EQ(lines[0], "QM_x: windowed mode.");
+    EXPECT_EQ(lines[1], "QM_x: silent mode.");
+    EXPECT_EQ(lines[2], "QM_x: debug mode.");
+    EXPECT_EQ(lines[3], "QM_x: start: +0.000, end: +3.000, offset: 0;");
+    EXPECT_EQ(lines[4], "0 ent: +1.455 a_a0: +3.438 a_n0: +0.000 a_n1: +0.000 d0: -nan d1: -nan");
+    const std::regex table_line(R"(\d+ ent: [+-]\d+\.\d{3} a_a0: .* d1: .*)");
+    for (int i = 0; i < 42; i++) {
+        EXPECT_TRUE(std::regex_match(lines[4 + i], table_line)) << lines[4 + i];
+        EXPECT_EQ(lines[4 + i].rfind(std::to_string(i) + " ent: ", 0), 0u) << lines[4 + i];
+    }
+    // The one switch, to entry 1, comes on the first frame at or after 1.455 s.
+    double at = std::stod(lines[46]);
+    EXPECT_GE(at, 1.455);
+    EXPECT_LT(at, 1.8);
+    EXPECT_EQ(lines[47], "QM_x: end of demo time.");
+}
+
+TEST_F(DemoTest, RunningOutOfEntriesEndsWithEndOfEffects)
+{
+    // From demo time 305 every entry up to 41 is passed, one per frame, and entry 41 ends
+    // at 309.362, before the end time.
+    ProcessResult r = RunUnderXvfb("$DEMO -window -silent -debug 305 400 0");
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::vector<std::string> lines = Lines(r.output);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.back(), "QM_x: end of effects.");
+    double last_switch = std::stod(lines[lines.size() - 2]);
+    EXPECT_GE(last_switch, 309.362);
+    EXPECT_LT(last_switch, 309.6);
+    int switches = 0;
+    for (const std::string &line : lines)
+        switches += line.rfind("+30", 0) == 0;
+    EXPECT_EQ(switches, 41 + 1);  // 41 switches, then the one that finds no entry left
+}
+
+TEST_F(DemoTest, EscapeAndWindowCloseEndItAtOnce)
+{
+    struct Case {
+        const char *name;
+        const char *action;
+    };
+    const Case cases[] = {
+        {"escape", "xdotool windowfocus --sync $wid key Escape"},
+        {"window close", "$CLOSE $wid"},
+    };
+    for (const Case &c : cases) {
+        // Without -debug the demo would run five minutes: ending within the minute that
+        // `timeout` allows means the request was honoured.
+        std::string script = std::string("$DEMO -window -silent & pid=$!; "
+                                         "wid=$(xdotool search --sync --name \"quiet moss\" | head -n 1); ") +
+                             c.action + "; wait $pid";
+        ProcessResult r = RunUnderXvfb(script);
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.output;
+        EXPECT_EQ(r.output, "QM_x: windowed mode.\nQM_x: silent mode.\n") << c.name;
+    }
+}
+
+TEST_F(DemoTest, NoDisplayIsAnSdlInitialisationError)
+{
+    ProcessResult r = Run_Command("cd " + dir + " && env -u DISPLAY SDL_VIDEODRIVER=x11 " QM_BUILD_DIR
+                                  "/quiet_moss -window -silent");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "SDL initialization error ...\n");  // before any option is read
+}
+
+}  // namespace

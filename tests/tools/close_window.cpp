@@ -1,0 +1,30 @@
+// qm-close-window WINDOW_ID: asks a window to close, as a window manager's close button does
+// (a WM_DELETE_WINDOW client message), so tests can close the demo from outside.
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: qm-close-window WINDOW_ID\n");
+        return 1;
+    }
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        fprintf(stderr, "qm-close-window: cannot open the display\n");
+        return 1;
+    }
+    Window window = strtoul(argv[1], nullptr, 0);
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XCloseDisplay(display);
+    return 0;
+}
