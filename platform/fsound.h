@@ -45,10 +45,17 @@ enum FMOD_ERRORS {
 signed char FSOUND_SetOutput(int outputtype);
 signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int flags);
 int FSOUND_GetError(void);
+// Closes the device and every stream still open.
 void FSOUND_Close(void);
+// How much of each stream is decoded at a time (10 to 5000 ms), for streams opened later.
 signed char FSOUND_Stream_SetBufferSize(int ms);
+// Opens an MP3 file and decodes its first buffer only; a file that is missing or does not
+// decode gives null. Mode, offset and length are accepted and ignored: a stream is always the
+// whole file.
 FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int mode, int offset, int length);
+// Plays on channel (or on a free one), cutting off what played there; the channel, or -1.
 int FSOUND_Stream_Play(int channel, FSOUND_STREAM *stream);
+// Silences the stream; played again, it starts from the beginning.
 signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream);
 signed char FSOUND_Stream_Close(FSOUND_STREAM *stream);
 // A fixed English text for every code; codes outside the list give "Unknown error".

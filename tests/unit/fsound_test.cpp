@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,6 +159,12 @@ const PlayCase play_cases[] = {
     {"stereo at 48 kHz", 44100, 48000, 2, 2.0, 1000.0, 750.0},
     {"stereo into a 22.05 kHz mix", 22050, 44100, 2, 2.0, 300.0, 450.0},
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const PlayCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class Play : public testing::TestWithParam<PlayCase> {};
 
@@ -385,19 +392,6 @@ TEST(Fsound, InitSucceedsOrSaysWhy)
         FSOUND_Close();
     }
     std::filesystem::remove_all(dir);
-}
-
-TEST(Fsound, EveryErrorCodeHasItsOwnText)
-{
-    std::vector<std::string> texts;
-    for (int code = FMOD_ERR_NONE; code <= FMOD_ERR_CDDEVICE; code++) {
-        std::string text = FMOD_ErrorString(code);
-        EXPECT_FALSE(text.empty()) << code;
-        EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 0) << text;
-        texts.push_back(text);
-    }
-    EXPECT_STREQ(FMOD_ErrorString(-1), "Unknown error");
-    EXPECT_STREQ(FMOD_ErrorString(FMOD_ERR_CDDEVICE + 1), "Unknown error");
 }
 
 }  // namespace
