@@ -1,0 +1,102 @@
+// qm-capture's library: the demo rendered headless through EGL, driven by a virtual clock.
+// Render tests link it to look at the frame the demo draws at a given demo time.
+//
+// Once per process: Capture_Open makes the context, runs the loaders in the loading sequence's
+// order and prepares the timeline. From then on frames are drawn strictly forward, every one of
+// them through Timeline_Frame, because scenes and loaders carry state that only playback order
+// reproduces. Frame k (at F frames per second) is drawn after floor(100·k/F) ticks of 10 ms.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+constexpr int capture_width = 640;
+constexpr int capture_height = 480;
+
+// Every failure of the library: a message fit for one line.
+struct CaptureError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Rgba {
+    uint8_t r, g, b, a;
+    bool operator==(const Rgba &) const = default;
+};
+
+struct MeanColour {
+    double r, g, b;
+};
+
+// One read-back frame: RGBA bytes with rows bottom-up, as OpenGL reads them. Coordinates
+// named _gl count y from the bottom row, as OpenGL's window coordinates do.
+struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;
+
+    Rgba at_gl(int x, int y) const;
+    // Mean colour (0…255 per channel) of the w × h rectangle whose lower left pixel is (x, y).
+    MeanColour mean_gl(int x, int y, int w, int h) const;
+    // Whether every pixel of that rectangle has zero red, green and blue.
+    bool black_gl(int x, int y, int w, int h) const;
+    bool operator==(const Frame &) const = default;
+};
+
+struct CaptureSetup {
+    std::string data_dir;   // where quiet_moss.zaf is read; empty: the working directory
+    double fps = 60.0;
+};
+
+// Makes the context and framebuffer, runs the loaders and prepares the timeline. A second
+// call is an error: the loaders draw from rand() and may only run once per process.
+void Capture_Open(const CaptureSetup &setup);
+bool Capture_IsOpen();
+double Capture_Fps();
+// The GL renderer and version string, for reports.
+std::string Capture_Renderer();
+
+// Ticks of 10 ms elapsed before frame k at fps.
+int64_t Capture_TicksBefore(int64_t k, double fps);
+// The first frame k with k/fps ≥ t. A t that is a whole multiple of 1/fps gives exactly that
+// frame, whatever the binary rounding of t·fps.
+int64_t Capture_FrameIndex(double t, double fps);
+
+// The index of the next frame Capture_Step will draw.
+int64_t Capture_NextFrame();
+// Draws the next frame as the demo's loop does. A quick frame runs the same GL calls with
+// rasterisation cut to an empty scissor box: the scene state it advances is the same, its
+// pixels are not to be read. Returns 1 once the demo is over (nothing drawn), else 0.
+int Capture_Step(bool quick = false);
+// Draws quick frames up to frame k (exclusive): the next Capture_Step draws frame k.
+// Returns 1 if the demo ended on the way.
+int Capture_SkipTo(int64_t k);
+// Reads the current frame buffer.
+Frame Capture_Read();
+// The frame the demo draws at demo time t (see Capture_FrameIndex). Earlier frames are drawn
+// quickly; t must not lie before the next frame, nor past the end of the demo. Opens the
+// capture with the default setup (working directory, 60 fps) if nobody has.
+Frame Capture_FrameAt(double t);
+// The index of the scene entry now current (0…41).
+int Capture_CurrentEntry();
+// The entry the next frame will draw, or -1 if the demo ends there: advances the clock to
+// that frame's ticks, as its Capture_Step would, and applies the timeline's switch rule.
+int Capture_PeekEntry();
+
+// For replaying an entry from its start (the benchmark's wrap): the clocks as an entry's first
+// frame finds them. Mark before drawing that frame; Rewind makes the next frame repeat it
+// without the entry's init. Scene state is not rewound: what a scene carries from frame to
+// frame keeps advancing, as in an entry that loops.
+struct CaptureMark {
+    int64_t frame;
+    int64_t ticks;
+    float demo_time;
+};
+CaptureMark Capture_Mark();
+void Capture_Rewind(const CaptureMark &mark);
+
+// Writes the frame as an RGB PNG, top row first.
+void Capture_WritePng(const Frame &frame, const std::string &path);
+// Reads an RGB or RGBA PNG back into a Frame (rows bottom-up, alpha 255 when absent).
+Frame Capture_ReadPng(const std::string &path);
