@@ -31,13 +31,19 @@ static unsigned char *zaf_output;
 
 void ZAF_Fatal(const char *format, ...)
 {
-    char message[160] = "";
+    char message[sizeof(ZafFailure::message)] = "";
     if (format) {
         va_list args;
         va_start(args, format);
-        vsnprintf(message, sizeof message, format, args);
+        int length = vsnprintf(message, sizeof message, format, args);
         va_end(args);
+        if (length >= (int)sizeof message)
+            strcpy(message + sizeof message - 5, "...\n");
     }
+    // Entry names and paths come from outside: one line it stays, whatever they hold.
+    for (char *c = message; *c && c[1]; c++)
+        if ((unsigned char)*c < 0x20 || *c == 0x7f)
+            *c = '?';
 #ifdef QM_ZAF_RECOVERABLE
     ZafFailure failure;
     memcpy(failure.message, message, sizeof message);

@@ -25,11 +25,12 @@ uint32_t ZAF_LastLength(void);
 // Prints the message (none if null) on standard output and ends the process with status 1.
 [[noreturn]] void ZAF_Fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-#ifdef QM_ZAF_RECOVERABLE
-// The fuzzing build: ZAF_Fatal throws this instead of exiting, so one process can try many
-// archives; ZAF_ReleaseWork frees the buffers of the read that failed.
+// What ZAF_Fatal prints; the fuzzing build (QM_ZAF_RECOVERABLE) throws it instead of
+// exiting, so one process can try many archives, and ZAF_ReleaseWork then frees the buffers
+// of the read that failed.
 struct ZafFailure {
-    char message[160];
+    char message[512];
 };
+#ifdef QM_ZAF_RECOVERABLE
 void ZAF_ReleaseWork(void);
 #endif

@@ -149,6 +149,17 @@ TEST_F(ZafDecoders, FailuresEndWithTheirMessageAndStatusOne)
     }
 }
 
+TEST_F(ZafDecoders, NamesWithControlCharactersStillGiveOneLine)
+{
+    std::string path = Write({{"two\nlines", ZAF_TYPE_MESH, Craft_Words({7})}});
+    EXPECT_ZAF_EXIT(
+        {
+            ZAF_Open(path.c_str());
+            ZAF_ReadASE("two\nlines");
+        },
+        "ZAF_ReadASE: FATAL_ERROR: Mesh \"two?lines\" shorter than its header.\n");
+}
+
 #ifndef __SANITIZE_ADDRESS__
 TEST_F(ZafDecoders, AllocationFailuresAreOneLine)
 {

@@ -69,6 +69,15 @@ std::string Type_Name(uint32_t type)
     return "unknown";
 }
 
+std::string Printable(const std::string &name)
+{
+    std::string shown = name;
+    for (char &c : shown)
+        if ((unsigned char)c < 0x20 || c == 0x7f)
+            c = '?';
+    return shown;
+}
+
 Archive Archive_Load(const std::string &path)
 {
     Archive archive{path, File_Read(path), {}};
@@ -96,7 +105,7 @@ Archive Archive_Load(const std::string &path)
 
 Bytes Archive_Inflate(const Archive &archive, const Entry &entry)
 {
-    std::string where = archive.path + ": entry \"" + entry.name + "\": ";
+    std::string where = archive.path + ": entry \"" + Printable(entry.name) + "\": ";
     if ((uint64_t)entry.data_offset + entry.packed_size > archive.bytes.size())
         throw Error(where + "data past the end of the file");
     // Like the demo, accept a stored size larger than the data; deflate expands at most 1032:1.

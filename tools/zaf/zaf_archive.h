@@ -48,6 +48,9 @@ Bytes Archive_Build(const std::vector<PackItem> &items);
 
 std::string Type_Name(uint32_t type);
 
+// A name as it may be shown: control characters become '?', so a row stays one line.
+std::string Printable(const std::string &name);
+
 Bytes File_Read(const std::string &path);
 // Writes through a temporary file and a rename, so a failed write leaves no partial file.
 void File_Write(const std::string &path, const Bytes &bytes);

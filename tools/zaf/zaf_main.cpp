@@ -57,7 +57,7 @@ static std::string Entry_Contents(const Archive &archive, const Entry &entry)
         return std::to_string(h.tiles_across) + "x" + std::to_string(h.tiles_down) + " tiles of "
             + std::to_string(h.tile_width) + "x" + std::to_string(h.tile_height);
     } catch (const Error &error) {
-        throw Error(archive.path + ": entry \"" + entry.name + "\": " + error.what());
+        throw Error(archive.path + ": entry \"" + Printable(entry.name) + "\": " + error.what());
     }
 }
 
@@ -80,8 +80,8 @@ static int Command_List(const std::string &path)
             damage.push_back(error.what());
         }
         std::string type = Type_Name(entry.type) + " (" + std::to_string(entry.type) + ")";
-        std::printf("%-*s  %-12s %10u %10u %10u  %s\n", width, entry.name.c_str(), type.c_str(),
-                    entry.packed_size, entry.unpacked_size, entry.data_offset, contents.c_str());
+        std::printf("%-*s  %-12s %10u %10u %10u  %s\n", width, Printable(entry.name).c_str(),
+                    type.c_str(), entry.packed_size, entry.unpacked_size, entry.data_offset, contents.c_str());
     }
     std::fflush(stdout);
     for (const std::string &message : damage)
@@ -100,14 +100,14 @@ static int Command_Extract(const std::string &path, const std::string &name, std
             break;
         }
     if (!found)
-        return Fail(path + ": no entry named \"" + name + "\"");
+        return Fail(path + ": no entry named \"" + Printable(name) + "\"");
     Bytes payload = Archive_Inflate(archive, *found);
     const char *extension = found->type == ZAF_TYPE_PICTURE ? ".png"
         : found->type == ZAF_TYPE_MESH                      ? ".obj"
                                                             : ".bin";
     if (output.empty())
         output = name + extension;
-    std::string where = path + ": entry \"" + name + "\": ";
+    std::string where = path + ": entry \"" + Printable(name) + "\": ";
     if (found->type == ZAF_TYPE_PICTURE) {
         Image image;
         try {
