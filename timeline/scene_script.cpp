@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "scenes/boot/boot.h"
 #include "scenes/dotwall/dotwall.h"
 
 namespace {
@@ -12,10 +13,14 @@ namespace {
 // clang-format off
 constexpr SceneEntry authored_entries[scene_entry_count] = {
     // Boot screen and opening scenes
-    /*  0 */ {.x_from = 0, .x_to = 40, .x_speed_from = 25, .x_speed_to = 30},
-    /*  1 */ {.x_from = 0, .x_to = -360, .x_speed_from = -20, .x_speed_to = -202},
-    /*  2 */ {.x_from = 0, .x_to = -360, .x_speed_from = -20, .x_speed_to = -202},
-    /*  3 */ {.x_from = 0, .x_to = 350, .x_speed_from = 0, .x_speed_to = 302.1f},
+    /*  0 */ {.x_from = 0, .x_to = 40, .x_speed_from = 25, .x_speed_to = 30,
+              .init = Boot_Init, .render = Boot_Render},
+    /*  1 */ {.x_from = 0, .x_to = -360, .x_speed_from = -20, .x_speed_to = -202,
+              .init = Boot_InitTiles, .render = Boot_RenderTilesA},
+    /*  2 */ {.x_from = 0, .x_to = -360, .x_speed_from = -20, .x_speed_to = -202,
+              .render = Boot_RenderTilesB},
+    /*  3 */ {.x_from = 0, .x_to = 350, .x_speed_from = 0, .x_speed_to = 302.1f,
+              .init = Boot_InitWipe, .render = Boot_RenderWipe},
     // Mascot trails and sparks
     /*  4 */ {.x_from = 0, .x_to = 1440, .x_speed_from = 270, .x_speed_to = 270,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.01f},
