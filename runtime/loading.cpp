@@ -5,6 +5,7 @@
 #include <SDL_thread.h>
 
 #include <cstdlib>
+#include <iterator>
 
 #include "assets/zaf.h"
 #include "runtime/options.h"
@@ -19,17 +20,9 @@
 #include "scenes/stem/stem.h"
 #include "timeline/timeline.h"
 
-enum class StepKind { Delay, Load, Flag, CloseArchive, StartClock };
-
-struct LoadingStep {
-    StepKind kind;
-    int value;            // delay in ms, or flag number
-    void (*loader)(void);
-};
-
 // The sequence, one action per row. The flags pace the display rather than report single
 // loaders: flag 1 follows flag 0 with no loader between, flag 7 comes before the last loader.
-static const LoadingStep loading_steps[] = {
+const LoadingStep loading_steps[] = {
     {StepKind::Delay, 2000, nullptr},
     {StepKind::Load, 0, Mascot_Load},
     {StepKind::Flag, 0, nullptr},
@@ -58,6 +51,8 @@ static const LoadingStep loading_steps[] = {
     {StepKind::Delay, 1000, nullptr},
     {StepKind::StartClock, 0, nullptr},
 };
+
+const int loading_step_count = int(std::size(loading_steps));
 
 std::atomic<int> loader_flags[loader_flag_count];
 

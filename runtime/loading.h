@@ -8,6 +8,21 @@
 constexpr int loader_flag_count = 8;
 extern std::atomic<int> loader_flags[loader_flag_count];
 
+enum class StepKind { Delay, Load, Flag, CloseArchive, StartClock };
+
+// One action of the sequence: a pause, a scene loader, a flag raised, the archive closed,
+// or the clock started.
+struct LoadingStep {
+    StepKind kind;
+    int value;  // delay in ms, or flag number
+    void (*loader)(void);
+};
+
+// The sequence in order, walked by the worker with its delays and by headless rendering
+// without them.
+extern const LoadingStep loading_steps[];
+extern const int loading_step_count;
+
 // Runs the sequence on a worker thread, or in debug mode just starts the clock.
 void Loading_Start(void);
 // The worker: walks the sequence with real delays, but only while the clock stands still.
