@@ -1,7 +1,10 @@
 // The real quiet_moss under Xvfb: what it prints, how it ends, its exit status.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -105,6 +108,30 @@ TEST_F(DemoTest, EscapeAndWindowCloseEndItAtOnce)
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.output;
         EXPECT_EQ(r.output, "QM_x: windowed mode.\nQM_x: silent mode.\n") << c.name;
     }
+}
+
+TEST_F(DemoTest, SoundtrackStartsWithEntryOne)
+{
+    // SDL's disk driver writes the mix to a file, faster than real time with a short delay,
+    // so the file holds at least as much sound time as the demo ran in wall time.
+    std::filesystem::create_symlink(QM_BUILD_DIR "/quiet_moss.mp3", dir + "/quiet_moss.mp3");
+    ProcessResult r = RunUnderXvfb("SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw "
+                                   "SDL_DISKAUDIODELAY=8 $DEMO -window -debug 0 3.5 0 >/dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
+
+    std::ifstream raw(dir + "/out.raw", std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), {});
+    // Where the first clearly audible sample lies, in seconds of 44.1 kHz stereo 16-bit.
+    double first_sound = -1.0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        int16_t v = int16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8);
+        if (std::abs(v) > 64) {
+            first_sound = double(i / 4) / 44100.0;
+            break;
+        }
+    }
+    ASSERT_GT(first_sound, 0.0) << "no music at all in " << bytes.size() << " bytes";
+    EXPECT_GE(first_sound, 1.455) << "the music began before entry 1";
 }
 
 TEST_F(DemoTest, NoDisplayIsAnSdlInitialisationError)
