@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <png.h>
+
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -108,6 +111,88 @@ TEST_F(DemoTest, EscapeAndWindowCloseEndItAtOnce)
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.output;
         EXPECT_EQ(r.output, "QM_x: windowed mode.\nQM_x: silent mode.\n") << c.name;
     }
+}
+
+// An RGB screenshot, rows top first.
+struct Shot {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    int Luma(int x, int y) const
+    {
+        const uint8_t *p = &rgb[(size_t(y) * width + x) * 3];
+        return (2 * p[0] + 5 * p[1] + p[2]) / 8;
+    }
+};
+
+Shot ReadShot(const std::string &path)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Shot shot;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return shot;
+    image.format = PNG_FORMAT_RGB;
+    shot.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, shot.rgb.data(), 0, nullptr)) {
+        shot.width = int(image.width);
+        shot.height = int(image.height);
+    }
+    return shot;
+}
+
+// The filled indicators of a boot-screen shot, or -1 when the shot is not the boot screen:
+// a filled square tints its middle, a hollow frame tints its side and leaves the middle be.
+int FilledIndicators(const Shot &shot)
+{
+    int filled = 0;
+    for (int k = 0; k < 8; k++) {
+        int x = int(320 + (20 + 40 * k - 320) * 1.00405);  // the boot view's scale
+        int middle = shot.Luma(x, 44), side = shot.Luma(x + 12, 44);
+        if (std::abs(middle - side) < 8)
+            return -1;
+        filled += middle > side;
+    }
+    return filled;
+}
+
+TEST_F(DemoTest, BootScreenFillsWhileLoadingAndEntryOneFollows)
+{
+    // Screenshots twice a second while the demo loads, then Escape.
+    ProcessResult r = RunUnderXvfb(
+        "$DEMO -window -silent & pid=$!; "
+        "wid=$(xdotool search --sync --name \"quiet moss\" | head -n 1); "
+        "ffmpeg -loglevel error -f x11grab -framerate 2 -video_size 640x480 -i $DISPLAY+0,0 "
+        "-t 16 shot_%03d.png; "
+        "xdotool windowfocus --sync $wid key Escape; wait $pid");
+    ASSERT_EQ(r.status, 0) << r.output;
+
+    std::vector<int> states;
+    for (int i = 1;; i++) {
+        char name[32];
+        snprintf(name, sizeof name, "/shot_%03d.png", i);
+        Shot shot = ReadShot(dir + name);
+        if (shot.width != 640)
+            break;
+        states.push_back(FilledIndicators(shot));
+    }
+    ASSERT_GE(states.size(), 20u);
+    std::string seen = ::testing::PrintToString(states);
+    EXPECT_EQ(states.front(), 0) << seen;
+    // The indicators fill one by one (never unfill), all eight before the boot screen ends,
+    // and the opening scenes follow within the capture.
+    size_t end_of_boot = 0;
+    while (end_of_boot < states.size() && states[end_of_boot] >= 0)
+        end_of_boot++;
+    ASSERT_LT(end_of_boot, states.size()) << "the boot screen never ended: " << seen;
+    ASSERT_GT(end_of_boot, 0u) << seen;
+    for (size_t i = 1; i < end_of_boot; i++)
+        EXPECT_GE(states[i], states[i - 1]) << seen;
+    EXPECT_EQ(states[end_of_boot - 1], 8) << seen;
+    std::set<int> partial;
+    for (size_t i = 0; i < end_of_boot; i++)
+        if (states[i] > 0 && states[i] < 8)
+            partial.insert(states[i]);
+    EXPECT_GE(partial.size(), 4u) << "the indicators should fill gradually: " << seen;
 }
 
 TEST_F(DemoTest, SoundtrackStartsWithEntryOne)
