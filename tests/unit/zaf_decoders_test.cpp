@@ -77,7 +77,7 @@ TEST_F(ZafDecoders, MeshesCarryCountsAndTriangles)
         EXPECT_EQ(mesh->triangle_count, c.count);
         EXPECT_EQ(mesh->second_count, c.second);
         ASSERT_NE(mesh->triangles, nullptr);
-        EXPECT_EQ(memcmp(mesh->triangles, c.floats.data(), c.floats.size() * sizeof(float)), 0);
+        EXPECT_EQ(std::vector<float>(mesh->triangles, mesh->triangles + c.count * 9), c.floats);
         free(mesh->triangles);
         free(mesh);
         ZAF_Close();
