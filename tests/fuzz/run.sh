@@ -7,8 +7,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-600}
 
+mkdir -p "$build"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
+  >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" --target zaf_fuzz
 mkdir -p "$build/corpus" "$build/findings"
 log="$build/fuzz.log"
