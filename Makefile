@@ -9,7 +9,10 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
 	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin
 
-.PHONY: all deps build run test sanitize clean
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 600
+
+.PHONY: all deps build run test sanitize fuzz clean
 
 all: build
 
@@ -35,5 +38,10 @@ sanitize: deps
 	cmake --build build-tsan
 	cd build-tsan && ctest --output-on-failure --timeout 900
 
+# A libFuzzer campaign over the archive reader and decoders (clang only).
+fuzz: deps
+	@tools/install-deps.sh $(FUZZ_PACKAGES)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run.sh
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
