@@ -17,15 +17,6 @@
 
 namespace {
 
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // A working folder holding the built archive (and no soundtrack), as a user's would.
 class DemoTest : public ::testing::Test {
 protected:
@@ -54,7 +45,7 @@ TEST_F(DemoTest, DebugRunPrintsTableAndSwitchesAndEndsAtEndTime)
 {
     ProcessResult r = RunUnderXvfb("$DEMO -window -silent -debug 0 3 0");
     ASSERT_EQ(r.status, 0) << r.output;
-    std::vector<std::string> lines = Lines(r.output);
+    std::vector<std::string> lines = Split_Lines(r.output);
     ASSERT_EQ(lines.size(), 4u + 42u + 1u + 1u) << r.output;
     EXPECT_EQ(lines[0], "QM_x: windowed mode.");
     EXPECT_EQ(lines[1], "QM_x: silent mode.");
@@ -79,7 +70,7 @@ TEST_F(DemoTest, RunningOutOfEntriesEndsWithEndOfEffects)
     // at 309.362, before the end time.
     ProcessResult r = RunUnderXvfb("$DEMO -window -silent -debug 305 400 0");
     ASSERT_EQ(r.status, 0) << r.output;
-    std::vector<std::string> lines = Lines(r.output);
+    std::vector<std::string> lines = Split_Lines(r.output);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines.back(), "QM_x: end of effects.");
     double last_switch = std::stod(lines[lines.size() - 2]);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 ProcessResult Run_Command(const std::string &command)
@@ -35,4 +36,13 @@ void Write_EmptyArchive(const std::string &path)
 {
     static const char header[16] = {'Z', 'A', 'F', 'D'};
     std::ofstream(path, std::ios::binary).write(header, sizeof header);
+}
+
+std::vector<std::string> Split_Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }

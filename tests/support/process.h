@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct ProcessResult {
     int status;           // exit status, or -1 when the command did not exit normally
@@ -16,3 +17,6 @@ std::string Make_TempDir(const char *tag);
 
 // Writes a valid archive with no entries at path: enough for the demo to start.
 void Write_EmptyArchive(const std::string &path);
+
+// The lines of a text, without their line ends.
+std::vector<std::string> Split_Lines(const std::string &text);

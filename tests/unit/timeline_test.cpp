@@ -9,19 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/process.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
 
 namespace {
-
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 std::string Fixed3(float value)
 {
@@ -143,7 +135,7 @@ TEST_F(TimelineTest, DebugTablePrintsOneLinePerPlayedEntry)
         ::testing::internal::CaptureStdout();
         Timeline_Prepare(&scene_script, 1);
         fflush(stdout);
-        std::vector<std::string> lines = Lines(::testing::internal::GetCapturedStdout());
+        std::vector<std::string> lines = Split_Lines(::testing::internal::GetCapturedStdout());
         ASSERT_EQ(lines.size(), size_t(42 - c.offset));
         EXPECT_EQ(lines[c.line], c.text) << "offset " << c.offset;
     }

@@ -13,18 +13,6 @@
 
 namespace zaf {
 
-static uint32_t Word_At(const Bytes &bytes, size_t offset)
-{
-    return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16
-        | (uint32_t)bytes[offset + 3] << 24;
-}
-
-static void Word_Append(Bytes &bytes, uint32_t word)
-{
-    for (int i = 0; i < 4; i++)
-        bytes.push_back((unsigned char)(word >> (8 * i)));
-}
-
 Bytes File_Read(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -11,6 +11,19 @@ namespace zaf {
 
 using Bytes = std::vector<unsigned char>;
 
+// Little-endian 32-bit words, as every header of the archive stores them.
+inline uint32_t Word_At(const Bytes &bytes, size_t offset)
+{
+    return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16
+        | (uint32_t)bytes[offset + 3] << 24;
+}
+
+inline void Word_Append(Bytes &bytes, uint32_t word)
+{
+    for (int i = 0; i < 4; i++)
+        bytes.push_back((unsigned char)(word >> (8 * i)));
+}
+
 // Every failure the tool reports: one line, no prefix.
 struct Error : std::runtime_error {
     using std::runtime_error::runtime_error;
