@@ -196,7 +196,7 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int)
     wanted.channels = 2;
     wanted.samples = period;
     wanted.callback = audio_callback;
-    // No obtained spec: SDL converts to whatever the hardware takes, so the mix stays at our rate.
+    // No obtained format: SDL converts to whatever the hardware takes, so the mix stays at our rate.
     if (SDL_OpenAudio(&wanted, nullptr) < 0) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         last_error = FMOD_ERR_INIT;
