@@ -78,35 +78,30 @@ int OnsetsNear(const std::vector<double> &energy, const std::vector<double> &tim
     return found;
 }
 
-class Soundtrack : public testing::Test {
-protected:
-    static void SetUpTestSuite() { audio = new Audio(Decode(QM_BUILD_DIR "/quiet_moss.mp3")); }
-    static void TearDownTestSuite() { delete audio; }
-    static Audio *audio;
-};
-
-Audio *Soundtrack::audio = nullptr;
-
-TEST_F(Soundtrack, IsStereoAt44100AndOutlastsTheDemo)
+// The built soundtrack, decoded once.
+const Audio &Built()
 {
-    EXPECT_EQ(audio->rate, 44100);
-    EXPECT_EQ(audio->channels, 2);
+    static const Audio audio = Decode(QM_BUILD_DIR "/quiet_moss.mp3");
+    return audio;
+}
+
+TEST(Soundtrack, IsStereoAt44100OutlastingTheDemoWithHeadroomAndNoGaps)
+{
+    const Audio &audio = Built();
+    EXPECT_EQ(audio.rate, 44100);
+    EXPECT_EQ(audio.channels, 2);
     Timeline_Prepare(&scene_script, 0);
     const double demo_end = scene_entries[42].start + 1.0;   // the last frame is held one second
     SceneScript_Reset();
-    EXPECT_GE(audio->Seconds(), std::max(309.0, demo_end - music_start));
-}
-
-TEST_F(Soundtrack, PeaksStayUnderMinusOneDbfsAndNeverFallsSilentForTwoSeconds)
-{
-    // Silent: a 50 ms window whose RMS is under -60 dBFS.
+    EXPECT_GE(audio.Seconds(), std::max(309.0, demo_end - music_start));
+    // Peak at most -1 dBFS; silent: a 50 ms window whose RMS is under -60 dBFS.
     const size_t window = 2 * 44100 / 20;
     double peak = 0, longest = 0, run = 0;
-    for (size_t at = 0; at + window <= audio->samples.size(); at += window) {
+    for (size_t at = 0; at + window <= audio.samples.size(); at += window) {
         double sum = 0;
         for (size_t i = at; i < at + window; i++) {
-            sum += audio->samples[i] * audio->samples[i];
-            peak = std::max(peak, std::fabs(audio->samples[i]) * 1.0);
+            sum += audio.samples[i] * audio.samples[i];
+            peak = std::max(peak, std::fabs(audio.samples[i]) * 1.0);
         }
         run = std::sqrt(sum / window) < 1e-3 ? run + 0.05 : 0.0;
         longest = std::max(longest, run);
@@ -116,14 +111,14 @@ TEST_F(Soundtrack, PeaksStayUnderMinusOneDbfsAndNeverFallsSilentForTwoSeconds)
     EXPECT_LE(longest, 2.0);
 }
 
-TEST_F(Soundtrack, MarksEveryEntryStart)
+TEST(Soundtrack, MarksEveryEntryStart)
 {
     // Music times of the starts of entries 2 to 41, derived by the timeline from the script.
     Timeline_Prepare(&scene_script, 0);
     std::vector<double> starts, early;
     for (int i = 2; i <= 41; i++) starts.push_back(scene_entries[i].start - music_start);
     SceneScript_Reset();
-    const std::vector<double> energy = HopEnergy(*audio);
+    const std::vector<double> energy = HopEnergy(Built());
     EXPECT_GE(OnsetsNear(energy, starts), 36);
     // The measure must not find onsets anywhere it looks: the same times a third of a second
     // early, between the music's changes, mostly miss.
