@@ -1,5 +1,5 @@
-// Archives made byte by byte for the reader's tests: any directory value can be set, so
-// damaged archives are as easy to make as good ones.
+// Archives made byte by byte for the archive tests: any directory value can be set, so
+// damaged archives are as easy to make as good ones. Also the fixture those tests share.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -9,13 +9,16 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "assets/decoders.h"
+#include "assets/zaf.h"
+#include "support/process.h"
 
 struct CraftEntry {
     std::string name;
@@ -23,119 +26,56 @@ struct CraftEntry {
     std::string payload;   // inflated bytes; deflated when the archive is made
 };
 
-inline void Craft_Put32(std::string &bytes, size_t offset, uint32_t value)
-{
-    if (bytes.size() < offset + 4)
-        bytes.resize(offset + 4);
-    for (int i = 0; i < 4; i++)
-        bytes[offset + i] = (char)(value >> (8 * i));
-}
+// Byte offsets of a directory field of entry i.
+enum CraftField { CRAFT_TYPE = 40, CRAFT_UNPACKED = 44, CRAFT_PACKED = 48, CRAFT_OFFSET = 52 };
+inline size_t Craft_At(size_t i, CraftField field) { return 16 + 56 * i + field; }
 
-inline uint32_t Craft_Get32(const std::string &bytes, size_t offset)
+inline std::string Craft_Put32(std::string bytes, size_t offset, uint32_t value)
 {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; i--)
-        value = value << 8 | (unsigned char)bytes[offset + i];
-    return value;
+    bytes.resize(std::max(bytes.size(), offset + 4));
+    memcpy(&bytes[offset], &value, 4);   // the archive is little-endian, as is the host
+    return bytes;
 }
 
 inline std::string Craft_Words(std::initializer_list<uint32_t> words)
 {
-    std::string bytes;
-    for (uint32_t word : words)
-        Craft_Put32(bytes, bytes.size(), word);
-    return bytes;
+    return std::string((const char *)words.begin(), words.size() * 4);
 }
-
-inline std::string Craft_Deflate(const std::string &data)
-{
-    uLongf length = compressBound(data.size());
-    std::string out(length, '\0');
-    compress2(reinterpret_cast<Bytef *>(out.data()), &length,
-              reinterpret_cast<const Bytef *>(data.data()), data.size(), 9);
-    out.resize(length);
-    return out;
-}
-
-// Directory field offsets of entry i.
-inline size_t Craft_Type(size_t i) { return 16 + 56 * i + 40; }
-inline size_t Craft_Unpacked(size_t i) { return 16 + 56 * i + 44; }
-inline size_t Craft_Packed(size_t i) { return 16 + 56 * i + 48; }
-inline size_t Craft_Offset(size_t i) { return 16 + 56 * i + 52; }
 
 // "ZAFD", two reserved words, the count, the directory, then the deflated payloads in order.
 inline std::string Craft_Archive(const std::vector<CraftEntry> &entries)
 {
-    std::string bytes = "ZAFD";
-    Craft_Put32(bytes, 4, 0x11223344);
-    Craft_Put32(bytes, 8, 0xfeedbeef);
-    Craft_Put32(bytes, 12, (uint32_t)entries.size());
+    std::string bytes = "ZAFD" + Craft_Words({0x11223344, 0xfeedbeef, (uint32_t)entries.size()});
     bytes.resize(16 + 56 * entries.size());
     for (size_t i = 0; i < entries.size(); i++) {
-        std::string packed = Craft_Deflate(entries[i].payload);
-        memcpy(&bytes[16 + 56 * i], entries[i].name.c_str(),
-               std::min<size_t>(entries[i].name.size() + 1, 40));
-        Craft_Put32(bytes, Craft_Type(i), entries[i].type);
-        Craft_Put32(bytes, Craft_Unpacked(i), (uint32_t)entries[i].payload.size());
-        Craft_Put32(bytes, Craft_Packed(i), (uint32_t)packed.size());
-        Craft_Put32(bytes, Craft_Offset(i), (uint32_t)bytes.size());
+        const CraftEntry &e = entries[i];
+        uLongf length = compressBound(e.payload.size());
+        std::string packed(length, '\0'), record = e.name.substr(0, 40);
+        compress2((Bytef *)packed.data(), &length, (const Bytef *)e.payload.data(),
+                  e.payload.size(), 9);
+        packed.resize(length);
+        record.resize(40, '\0');
+        record += Craft_Words(
+            {e.type, (uint32_t)e.payload.size(), (uint32_t)length, (uint32_t)bytes.size()});
+        bytes.replace(16 + 56 * i, 56, record);
         bytes += packed;
     }
     return bytes;
 }
 
-// One entry whose payload is `head` followed by `zeros` zero bytes, deflated a piece at a
-// time: large payloads without a large buffer in the test process.
-inline std::string Craft_ZeroTailArchive(const std::string &name, uint32_t type,
-                                         const std::string &head, size_t zeros)
+// A picture payload: its header, then as many distinct bytes as the header promises.
+inline std::string Craft_Picture(uint32_t across, uint32_t down, uint32_t w, uint32_t h)
 {
-    z_stream stream{};
-    deflateInit(&stream, 1);
-    std::string packed;
-    static const unsigned char zero_block[1 << 16] = {};
-    unsigned char out[1 << 16];
-    auto pump = [&](const unsigned char *data, size_t length, int flush) {
-        stream.next_in = const_cast<unsigned char *>(data);
-        stream.avail_in = (uInt)length;
-        do {
-            stream.next_out = out;
-            stream.avail_out = sizeof out;
-            deflate(&stream, flush);
-            packed.append(reinterpret_cast<char *>(out), sizeof out - stream.avail_out);
-        } while (stream.avail_out == 0);
-    };
-    pump(reinterpret_cast<const unsigned char *>(head.data()), head.size(), Z_NO_FLUSH);
-    for (size_t left = zeros; left > 0;) {
-        size_t step = std::min(left, sizeof zero_block);
-        left -= step;
-        pump(zero_block, step, left == 0 ? Z_FINISH : Z_NO_FLUSH);
-    }
-    deflateEnd(&stream);
-    std::string bytes = Craft_Archive({{name, type, ""}});
-    bytes.resize(16 + 56);
-    Craft_Put32(bytes, Craft_Unpacked(0), (uint32_t)(head.size() + zeros));
-    Craft_Put32(bytes, Craft_Packed(0), (uint32_t)packed.size());
-    return bytes + packed;
-}
-
-// A picture payload: header, then `pixels` (or as many bytes as the header promises, each
-// the low byte of its index, when pixels is empty).
-inline std::string Craft_Picture(uint32_t across, uint32_t down, uint32_t w, uint32_t h,
-                                 std::string pixels = "")
-{
-    if (pixels.empty()) {
-        pixels.resize((size_t)across * down * w * h * 3);
-        for (size_t i = 0; i < pixels.size(); i++)
-            pixels[i] = (char)(i * 7 + 1);
-    }
+    std::string pixels((size_t)across * down * w * h * 3, '\0');
+    for (size_t i = 0; i < pixels.size(); i++)
+        pixels[i] = (char)(i * 7 + 1);
     return Craft_Words({across, down, w, h}) + pixels;
 }
 
 inline std::string Craft_Mesh(uint32_t count, uint32_t second, const std::vector<float> &floats)
 {
-    std::string bytes = Craft_Words({count, second});
-    bytes.append(reinterpret_cast<const char *>(floats.data()), floats.size() * sizeof(float));
-    return bytes;
+    return Craft_Words({count, second})
+        + std::string((const char *)floats.data(), floats.size() * sizeof(float));
 }
 
 inline void Craft_Write(const std::string &path, const std::string &bytes)
@@ -149,31 +89,36 @@ inline std::string Craft_Read(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A fresh folder per test; Write puts an archive there and gives its path.
+class ZafTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir = Make_TempDir("zaf"); }
+    void TearDown() override { ZAF_Close(); std::filesystem::remove_all(dir); }
+    std::string Write(const std::string &bytes, const std::string &name = "test.zaf")
+    {
+        Craft_Write(dir + "/" + name, bytes);
+        return dir + "/" + name;
+    }
+    std::string dir;
+};
+
 // Runs statement in a death-test child with standard output sent where gtest reads it, then
 // expects status 1 and exactly `text` (the reader's messages go to standard output).
-#define EXPECT_ZAF_EXIT(statement, text)                                                   \
-    EXPECT_EXIT(                                                                           \
-        {                                                                                  \
-            fflush(stdout);                                                                \
-            dup2(2, 1);                                                                    \
-            statement;                                                                     \
-            exit(0);                                                                       \
-        },                                                                                 \
-        ::testing::ExitedWithCode(1), ::testing::StrEq(text))
+#define EXPECT_ZAF_EXIT(statement, text)                                                        \
+    EXPECT_EXIT({ fflush(stdout); dup2(2, 1); statement; exit(0); },                            \
+                ::testing::ExitedWithCode(1), ::testing::StrEq(text))
 
 // Limits the process to its present address space plus `extra` bytes, so that a larger
-// allocation fails. Large blocks are then always fresh mappings, never old heap space. Not
-// for sanitizer builds, whose shadow memory needs far more.
+// allocation fails. Large blocks are then fresh mappings; large blocks freed earlier must
+// have been mappings too (the same threshold set before making them), or their free heap
+// space is room the cap does not count. Not for sanitizer builds (shadow memory).
 inline void Cap_AddressSpace(size_t extra)
 {
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    std::ifstream statm("/proc/self/statm");
     size_t pages = 0;
-    if (FILE *statm = fopen("/proc/self/statm", "r")) {
-        if (fscanf(statm, "%zu", &pages) != 1)
-            pages = 0;
-        fclose(statm);
-    }
-    size_t bytes = pages * (size_t)sysconf(_SC_PAGESIZE) + extra;
-    rlimit limit{bytes, bytes};
+    statm >> pages;
+    rlimit limit{pages * (size_t)sysconf(_SC_PAGESIZE) + extra, 0};
+    limit.rlim_max = limit.rlim_cur;
     setrlimit(RLIMIT_AS, &limit);
 }
