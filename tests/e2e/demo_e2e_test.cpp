@@ -210,6 +210,38 @@ TEST_F(DemoTest, SoundtrackStartsWithEntryOne)
     EXPECT_GE(first_sound, 1.455) << "the music began before entry 1";
 }
 
+TEST_F(DemoTest, BadArchiveEndsWithItsMessageAndStatusOne)
+{
+    std::ifstream good(QM_BUILD_DIR "/quiet_moss.zaf", std::ios::binary);
+    const std::string archive((std::istreambuf_iterator<char>(good)), {});
+    struct Case {
+        const char *name;
+        std::string bytes;   // the archive's contents; none at all for "missing"
+        const char *output;  // after the option lines; null: one line of our own words
+    };
+    const Case cases[] = {
+        {"missing", "", ""},
+        {"wrong magic", std::string("ZAF\0", 4) + archive.substr(4), ""},
+        {"no boot picture", std::string("ZAFD") + std::string(12, '\0'),
+         "ZAF_Read: FATAL_ERROR: File not found.\n"},
+        {"cut short", archive.substr(0, 3000), nullptr},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::remove(dir + "/quiet_moss.zaf");
+        if (!c.bytes.empty())
+            std::ofstream(dir + "/quiet_moss.zaf", std::ios::binary) << c.bytes;
+        ProcessResult r = RunUnderXvfb("$DEMO -window -silent");
+        EXPECT_EQ(r.status, 1) << c.name << ": " << r.output;
+        const std::string options = "QM_x: windowed mode.\nQM_x: silent mode.\n";
+        ASSERT_EQ(r.output.rfind(options, 0), 0u) << c.name << ": " << r.output;
+        std::string rest = r.output.substr(options.size());
+        if (c.output)
+            EXPECT_EQ(rest, c.output) << c.name;
+        else
+            EXPECT_EQ(Split_Lines(rest).size(), 1u) << c.name << ": " << r.output;
+    }
+}
+
 TEST_F(DemoTest, NoDisplayIsAnSdlInitialisationError)
 {
     ProcessResult r = Run_Command("cd " + dir + " && env -u DISPLAY SDL_VIDEODRIVER=x11 " QM_BUILD_DIR
