@@ -48,10 +48,18 @@ struct PictureView {
     }
 };
 
+// Decoded records live until the process ends, as they do in the demo.
+template <class T> T *Keep(T *record)
+{
+    static auto *kept = new std::vector<const void *>;  // never destroyed, like the records
+    kept->push_back(record);
+    return record;
+}
+
 PictureView View(const char *name)
 {
     OpenArchive();
-    const Picture *p = ZAF_ReadPicture(name);
+    const Picture *p = Keep(ZAF_ReadPicture(name));
     const PictureView view{p->tiles_across, p->tiles_down, p->tile_width, p->tile_height, p->pixels};
     EXPECT_EQ(ZAF_LastLength(), 16 + size_t{view.Width()} * view.Height() * 3) << name << ": not its header's size";
     return view;
@@ -161,7 +169,7 @@ TEST(Data, ScrollerTextsHaveTheirExactLengthsInTheDotFont)
     OpenArchive();
     for (const auto &want : texts) {
         SCOPED_TRACE(want.name);
-        const char *data = static_cast<const char *>(ZAF_ReadData(want.name));
+        const char *data = static_cast<const char *>(Keep(ZAF_ReadData(want.name)));
         const std::string text(data, ZAF_LastLength());
         EXPECT_EQ(text.size(), want.length);
         for (char c : text) EXPECT_TRUE(c >= 32 && c <= 95) << "code " << static_cast<int>(c);
@@ -178,7 +186,7 @@ struct Bounds {
 Bounds CheckMesh(const char *name, uint32_t min_triangles, uint32_t max_triangles)
 {
     OpenArchive();
-    const Mesh *mesh = ZAF_ReadASE(name);
+    const Mesh *mesh = Keep(ZAF_ReadASE(name));
     EXPECT_EQ(ZAF_LastLength(), 8 + 36ull * mesh->triangle_count);
     EXPECT_TRUE(mesh->triangle_count >= min_triangles && mesh->triangle_count <= max_triangles) << mesh->triangle_count;
     Bounds b;
