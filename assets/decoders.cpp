@@ -36,6 +36,25 @@ static uint32_t Checked_Product(const uint32_t *factors, int count, bool *overfl
     return (uint32_t)product;
 }
 
+// Copies the body that follows a payload's header once its size, the product of the
+// factors, is known to fit 32 bits and the entry; null only when the copy cannot be
+// allocated. decoder and kind name the failing entry in the messages.
+static void *Copy_Body(const char *decoder, const char *kind, const char *body,
+                       const char *name, uint32_t header, const uint32_t *factors, int count)
+{
+    bool overflow;
+    uint32_t size = Checked_Product(factors, count, &overflow);
+    if (overflow)
+        ZAF_Fatal("%s: FATAL_ERROR: %s \"%s\" size overflows.\n", decoder, kind, name);
+    if (size > ZAF_LastLength() - header)
+        ZAF_Fatal("%s: FATAL_ERROR: %s \"%s\" shorter than its %s.\n", decoder, kind, name,
+                  body);
+    void *copy = malloc(size ? size : 1);
+    if (copy)
+        memcpy(copy, decode_payload + header, size);
+    return copy;
+}
+
 Picture *ZAF_ReadPicture(const char *name)
 {
     decode_picture = (Picture *)malloc(sizeof(Picture));
@@ -46,8 +65,7 @@ Picture *ZAF_ReadPicture(const char *name)
     // The picture path's messages carry the mesh decoder's prefix and spelling.
     if (!decode_payload)
         ZAF_Fatal("ZAF_ReadASE: FATA_ERROR: File read failed.\n");
-    uint32_t length = ZAF_LastLength();
-    if (length < 16)
+    if (ZAF_LastLength() < 16)
         ZAF_Fatal("ZAF_ReadPicture: FATAL_ERROR: Picture \"%s\" shorter than its header.\n",
                   name);
 
@@ -59,18 +77,10 @@ Picture *ZAF_ReadPicture(const char *name)
 
     const uint32_t factors[] = {picture->tile_width, picture->tiles_across,
                                 picture->tile_height, picture->tiles_down, 3};
-    bool overflow;
-    uint32_t size = Checked_Product(factors, 5, &overflow);
-    if (overflow)
-        ZAF_Fatal("ZAF_ReadPicture: FATAL_ERROR: Picture \"%s\" size overflows.\n", name);
-    if (size > length - 16)
-        ZAF_Fatal("ZAF_ReadPicture: FATAL_ERROR: Picture \"%s\" shorter than its pixels.\n",
-                  name);
-
-    picture->pixels = (unsigned char *)malloc(size ? size : 1);
+    picture->pixels = (unsigned char *)Copy_Body("ZAF_ReadPicture", "Picture", "pixels", name,
+                                                 16, factors, 5);
     if (!picture->pixels)
         ZAF_Fatal("FATAL_ERROR: Memory allocation failed.\n");
-    memcpy(picture->pixels, decode_payload + 16, size);
 
     free(decode_payload);
     decode_payload = nullptr;
@@ -87,8 +97,7 @@ Mesh *ZAF_ReadASE(const char *name)
     decode_payload = (unsigned char *)ZAF_Read(name, ZAF_TYPE_MESH);
     if (!decode_payload)
         ZAF_Fatal("ZAF_ReadASE: FATA_ERROR: File read failed.\n");
-    uint32_t length = ZAF_LastLength();
-    if (length < 8)
+    if (ZAF_LastLength() < 8)
         ZAF_Fatal("ZAF_ReadASE: FATAL_ERROR: Mesh \"%s\" shorter than its header.\n", name);
 
     Mesh *mesh = decode_mesh;
@@ -96,17 +105,10 @@ Mesh *ZAF_ReadASE(const char *name)
     mesh->second_count = Payload_Word(decode_payload, 4);
 
     const uint32_t factors[] = {mesh->triangle_count, 36};
-    bool overflow;
-    uint32_t size = Checked_Product(factors, 2, &overflow);
-    if (overflow)
-        ZAF_Fatal("ZAF_ReadASE: FATAL_ERROR: Mesh \"%s\" size overflows.\n", name);
-    if (size > length - 8)
-        ZAF_Fatal("ZAF_ReadASE: FATAL_ERROR: Mesh \"%s\" shorter than its triangles.\n", name);
-
-    mesh->triangles = (float *)malloc(size ? size : 1);
+    mesh->triangles =
+        (float *)Copy_Body("ZAF_ReadASE", "Mesh", "triangles", name, 8, factors, 2);
     if (!mesh->triangles)
         ZAF_Fatal("ZAF_ReadASE: FATAL_ERROR: Memory allocation failed for \"%s\".\n", name);
-    memcpy(mesh->triangles, decode_payload + 8, size);
 
     free(decode_payload);
     decode_payload = nullptr;
