@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <png.h>
-
 #include <regex>
 #include <set>
 #include <sstream>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "support/process.h"
+#include "tools/capture/capture.h"
 
 namespace {
 
@@ -104,41 +103,18 @@ TEST_F(DemoTest, EscapeAndWindowCloseEndItAtOnce)
     }
 }
 
-// An RGB screenshot, rows top first.
-struct Shot {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    int Luma(int x, int y) const
-    {
-        const uint8_t *p = &rgb[(size_t(y) * width + x) * 3];
-        return (2 * p[0] + 5 * p[1] + p[2]) / 8;
-    }
-};
-
-Shot ReadShot(const std::string &path)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    Shot shot;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return shot;
-    image.format = PNG_FORMAT_RGB;
-    shot.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, shot.rgb.data(), 0, nullptr)) {
-        shot.width = int(image.width);
-        shot.height = int(image.height);
-    }
-    return shot;
-}
-
 // The filled indicators of a boot-screen shot, or -1 when the shot is not the boot screen:
 // a filled square tints its middle, a hollow frame tints its side and leaves the middle be.
-int FilledIndicators(const Shot &shot)
+int FilledIndicators(const Frame &shot)
 {
+    auto luma = [&](int x, int y) {
+        Rgba p = shot.at_gl(x, y);
+        return (2 * p.r + 5 * p.g + p.b) / 8;
+    };
     int filled = 0;
     for (int k = 0; k < 8; k++) {
         int x = int(320 + (20 + 40 * k - 320) * 1.00405);  // the boot view's scale
-        int middle = shot.Luma(x, 44), side = shot.Luma(x + 12, 44);
+        int middle = luma(x, 435), side = luma(x + 12, 435);
         if (std::abs(middle - side) < 8)
             return -1;
         filled += middle > side;
@@ -161,10 +137,9 @@ TEST_F(DemoTest, BootScreenFillsWhileLoadingAndEntryOneFollows)
     for (int i = 1;; i++) {
         char name[32];
         snprintf(name, sizeof name, "/shot_%03d.png", i);
-        Shot shot = ReadShot(dir + name);
-        if (shot.width != 640)
+        if (!std::filesystem::exists(dir + name))
             break;
-        states.push_back(FilledIndicators(shot));
+        states.push_back(FilledIndicators(Capture_ReadPng(dir + name)));
     }
     ASSERT_GE(states.size(), 20u);
     std::string seen = ::testing::PrintToString(states);
