@@ -6,6 +6,7 @@
 #include <GL/glu.h>
 
 #include "assets/decoders.h"
+#include "assets/zaf.h"
 #include "platform/fsound.h"
 #include "runtime/loading.h"
 #include "runtime/options.h"
@@ -80,6 +81,13 @@ void Boot_Load(void)
 {
     time_step = 0.0f;
     boot_picture = ZAF_ReadPicture("bootpic");
+    // The tile lists upload 300 tiles of 32 x 32 from it: any other layout would be read past.
+    const Picture &p = *boot_picture;
+    if (p.tiles_across != grid_columns || p.tiles_down != grid_rows || p.tile_width != tile_size ||
+        p.tile_height != tile_size)
+        ZAF_Fatal("Boot_Load: FATAL_ERROR: Picture \"bootpic\" is %u x %u tiles of %u x %u, not "
+                  "20 x 15 of 32 x 32.\n",
+                  p.tiles_across, p.tiles_down, p.tile_width, p.tile_height);
     for (const GridPair &pair : boot_grid_pairs)
         boot_grid[pair.row * grid_columns + pair.column] = 1;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/zaf_craft.h"
 #include "support/process.h"
 #include "tools/capture/capture.h"
 
@@ -200,6 +201,10 @@ TEST_F(DemoTest, BadArchiveEndsWithItsMessageAndStatusOne)
         {"no boot picture", std::string("ZAFD") + std::string(12, '\0'),
          "ZAF_Read: FATAL_ERROR: File not found.\n"},
         {"cut short", archive.substr(0, 3000), nullptr},
+        // A sound picture, but not the 20 x 15 tiles the tile scenes upload.
+        {"boot picture of another layout",
+         Craft_Archive({{"bootpic", ZAF_TYPE_PICTURE, Craft_Picture(20, 14, 32, 32)}}),
+         "Boot_Load: FATAL_ERROR: Picture \"bootpic\" is 20 x 14 tiles of 32 x 32, not 20 x 15 of 32 x 32.\n"},
     };
     for (const Case &c : cases) {
         std::filesystem::remove(dir + "/quiet_moss.zaf");
