@@ -34,8 +34,6 @@ static void apply_debug(float start, float end, int offset)
 
 void Options_Scan(int argc, char **argv)
 {
-    const int last_entry = scene_entry_count - 2;
-
     // "-debug" walks the position onto each of its three values, so the "-window" and
     // "-silent" tests that follow are made against its third value.
     for (int i = 0; i < argc; i++) {
@@ -47,8 +45,10 @@ void Options_Scan(int argc, char **argv)
             float start = atof(argv[++i]);
             float end = atof(argv[++i]);
             int offset = atoi(argv[++i]);
-            if (offset < 0 || offset > last_entry) {
-                printf("QM_x: -debug offset %i is outside 0 to %i.\n", offset, last_entry);
+            // Each -debug takes its offset off the entries left, so a repeated one is held to
+            // what the earlier ones left: the script never runs past its last entry.
+            if (offset < 0 || offset > scene_script.last_index) {
+                printf("QM_x: -debug offset %i is outside 0 to %i.\n", offset, scene_script.last_index);
                 exit(1);
             }
             apply_debug(start, end, offset);

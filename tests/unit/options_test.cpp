@@ -118,6 +118,8 @@ TEST(OptionsDeathTest, RefusesIncompleteOrOutOfRangeDebug)
         {{"-window", "-debug", "0", "310"}, "QM_x: -debug needs three values"},
         {{"-debug", "0", "310", "42"}, "QM_x: -debug offset 42 is outside 0 to 41."},
         {{"-debug", "0", "310", "-1"}, "QM_x: -debug offset -1 is outside 0 to 41."},
+        // A second -debug is held to the entries the first one left.
+        {{"-debug", "0", "310", "30", "-debug", "0", "310", "12"}, "QM_x: -debug offset 12 is outside 0 to 11."},
     };
     for (const Case &c : cases) {
         // The refusal is printed on standard output; send it where the death test looks.
