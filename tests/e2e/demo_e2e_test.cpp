@@ -57,10 +57,12 @@ TEST_F(DemoTest, DebugRunPrintsTableAndSwitchesAndEndsAtEndTime)
         EXPECT_TRUE(std::regex_match(lines[4 + i], table_line)) << lines[4 + i];
         EXPECT_EQ(lines[4 + i].rfind(std::to_string(i) + " ent: ", 0), 0u) << lines[4 + i];
     }
-    // The one switch, to entry 1, comes on the first frame at or after 1.455 s.
+    // The one switch, to entry 1, comes on the first frame at or after 1.455 s: how long after
+    // depends on the machine's frame time (under TSan it came at 1.89 s), so the bound is the
+    // end time, which is tested first on every frame.
     double at = std::stod(lines[46]);
     EXPECT_GE(at, 1.455);
-    EXPECT_LT(at, 1.8);
+    EXPECT_LT(at, 3.0);
     EXPECT_EQ(lines[47], "QM_x: end of demo time.");
 }
 
