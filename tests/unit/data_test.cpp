@@ -250,20 +250,6 @@ TEST(Data, TextCheckRefusesWhatTheScrollerCannotDraw)
     std::filesystem::remove_all(dir);
 }
 
-TEST(Data, MeshGeneratorRefusesWhatItDoesNotKnow)
-{
-    const struct { const char *arguments, *message; } cases[] = {
-        {"", "usage: meshgen lemurbandit|lodyga OUTPUT.obj\n"},
-        {"lemur /tmp/x.obj", "meshgen: unknown mesh 'lemur' (lemurbandit or lodyga)\n"},
-        {"lodyga /nonexistent-folder/x.obj", "meshgen: cannot write /nonexistent-folder/x.obj\n"},
-    };
-    for (const auto &c : cases) {
-        const ProcessResult result = Run_Command(build_dir + "/meshgen " + c.arguments + " 2>&1");
-        EXPECT_EQ(result.status, 1) << c.arguments;
-        EXPECT_EQ(result.output, c.message);
-    }
-}
-
 TEST(Data, SameSourcesGiveTheSameArchiveBytes)
 {
     // The whole chain again, into a fresh folder: rasterise, generate, check, pack. That packing

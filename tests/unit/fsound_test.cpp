@@ -247,22 +247,4 @@ TEST_F(Fsound, NullAndStaleHandlesAreHarmlessInEveryCall)
     expect_harmless("stream of a closed session", open, FMOD_ERR_UNINITIALIZED);
 }
 
-TEST_F(Fsound, InitSucceedsOrSaysWhy)
-{
-    const struct { const char *name, *driver; int mix_rate, channels, error; } cases[] = {
-        {"disk driver", "disk", 44100, 32, FMOD_ERR_NONE},
-        {"driver that does not exist", "no-such-driver", 44100, 32, FMOD_ERR_INIT},
-        {"no mixing rate", "disk", 0, 32, FMOD_ERR_INVALID_PARAM},
-        {"no channels", "disk", 44100, 0, FMOD_ERR_INVALID_PARAM},
-        {"disk driver again after failures", "disk", 22050, 1, FMOD_ERR_NONE},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        setenv("SDL_AUDIODRIVER", c.driver, 1);
-        EXPECT_EQ(FSOUND_Init(c.mix_rate, c.channels, 0), c.error == FMOD_ERR_NONE ? 1 : 0);
-        EXPECT_EQ(FSOUND_GetError(), c.error) << FMOD_ErrorString(FSOUND_GetError());
-        FSOUND_Close();
-    }
-}
-
 }  // namespace

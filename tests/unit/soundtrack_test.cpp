@@ -175,14 +175,10 @@ TEST(Synth, RejectsMalformedScoresWithFileAndLine)
     const struct { std::string text; int line; std::string says; } cases[] = {
         {"length ten\n", 1, "bad number 'ten'"},
         {"instrument k drum\n", 1, "unknown instrument kind 'drum'"},
-        {"instrument k kick loud=3\n", 1, "unknown instrument setting 'loud'"},
-        {"instrument k synth wave=sawtooth\n", 1, "unknown wave 'sawtooth'"},
         {head + "instrument k hat\n", 3, "defined twice"},
         {head + "pattern p s x\n", 3, "unknown instrument 's'"},
-        {head + "pattern p k - x\n", 3, "'-' holds nothing"},
         {head + "pattern p k x q\n", 3, "drum step 'q'"},
         {head + "instrument s synth\npattern p s c3 h4\n", 4, "bad note 'h4'"},
-        {head + "pattern p k x\n  x y\n", 4, "drum step 'y'"},
         {head + "  x\n", 3, "continues nothing"},
         {head + "pattern p k\nsection 0 a bpm=90 : p\n", 3, "pattern 'p' has no steps"},
         {head + "pattern p k x\nsection 0 a : p\n", 4, "needs bpm="},
@@ -190,7 +186,6 @@ TEST(Synth, RejectsMalformedScoresWithFileAndLine)
         {head + "pattern p k x\nsection 2 a bpm=90 : p\nsection 1 b bpm=90 : p\n", 5, "does not start after"},
         {"sync 2\n" + head + "pattern p k x\nsection 1 a bpm=90 : p\n", 5, "starts before the music"},
         {head + "pattern p k x\nsection 12 a bpm=90 : p\n", 4, "after the end of the music"},
-        {head + "section 0 a bpm=9000 :\n", 3, "bpm 9000 is outside"},
         {head + "tempo 120\n", 3, "unknown statement 'tempo'"},
     };
     const std::string dir = Make_TempDir("synth");
