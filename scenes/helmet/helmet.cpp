@@ -1,4 +1,10 @@
-// Scene module Helmet (to come): the loader is empty until the module lands.
+// Scene module Helmet (to come): until it lands, its loader only unpacks the shared dot font,
+// which the finale's loader reads.
 #include "scenes/helmet/helmet.h"
 
-void Helmet_Load(void) {}
+#include "scenes/dot_font.h"
+
+void Helmet_Load(void)
+{
+    DotFont_Unpack();
+}
