@@ -85,8 +85,8 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     const Frame lower = Capture_ReadPng(QM_BUILD_DIR "/data/fri1.png");
     const Frame upper = Capture_ReadPng(QM_BUILD_DIR "/data/fri2.png");
 
-    // Entry 8's first frame is cleared before its init sets black: the colour the scenes
-    // before it left, everywhere. Then the band rises from below until the screen is white.
+    // Entry 8's first frame is cleared before its init sets black, in the colour the scenes
+    // before it left. Then the band rises from below until the screen is white.
     while (Capture_PeekEntry() != 8)
         Capture_Step(true);
     GLfloat clear[4];
