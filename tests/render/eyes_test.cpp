@@ -59,7 +59,8 @@ Frame DrawLastOf(int entry, double t)
 // one's and open 16 more, never a pattern cell, so layer 80 leaves only the text closed.
 TEST(Eyes, StitchLayersFollowTheirPhases)
 {
-    Capture_Open(CaptureSetup{QM_BUILD_DIR, 60.0});
+    if (!Capture_IsOpen())
+        Capture_Open(CaptureSetup{QM_BUILD_DIR, 60.0});
     for (int layer = 0; layer <= 80; layer++) {
         SCOPED_TRACE("layer " + std::to_string(layer));
         const unsigned char(*open)[9] = Eyes_StitchLayer(layer);
@@ -78,9 +79,12 @@ TEST(Eyes, StitchLayersFollowTheirPhases)
     }
 }
 
-// Drawn forward from where the test above left the capture.
+// CTest runs each case in a process of its own; run together, this one goes on forward from
+// where the one above left the capture.
 TEST(Eyes, BandCurtainEyesNetAndClose)
 {
+    if (!Capture_IsOpen())
+        Capture_Open(CaptureSetup{QM_BUILD_DIR, 60.0});
     const Frame eyes = Capture_ReadPng(QM_BUILD_DIR "/data/oczka.png");
     const Frame lower = Capture_ReadPng(QM_BUILD_DIR "/data/fri1.png");
     const Frame upper = Capture_ReadPng(QM_BUILD_DIR "/data/fri2.png");
