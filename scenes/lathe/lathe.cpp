@@ -98,7 +98,7 @@ constexpr SpriteLayer sprite_layers[layer_count] = {
 };
 constexpr int layer_sprites = 32;
 
-// Sprite layout: 8 rows of 4 columns per layer, x from 60 to 160, each row 24 above the last.
+// Sprite layout: 8 rows of 4 sprites per layer, x from 60 to 160, each row 24 above the last.
 constexpr float sprite_base_y = -96;
 constexpr float sprite_row_rise = 24;
 
@@ -257,7 +257,11 @@ void Lathe_Render(void)
 
 LatheView Lathe_View(void)
 {
-    return {ring_inner, ring_outer, mid_inner, mid_outer, live_inner, live_mid_inner, lathe_wave};
+    LatheView view = {ring_inner, ring_outer,     mid_inner,  mid_outer,
+                      live_inner, live_mid_inner, lathe_wave, sprite_places, {}};
+    for (int i = 0; i < layer_count; i++)
+        view.layer_z[i] = sprite_layers[i].z;
+    return view;
 }
 
 // ---- helpers -------------------------------------------------------------------------------

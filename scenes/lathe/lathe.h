@@ -12,7 +12,8 @@ void Lathe_Init(void);
 void Lathe_Render(void);
 
 // What the tests look at: the column as the loader built it, the live rings as the last
-// render left them, and the wave table. Read-only; valid once Lathe_Load has run.
+// render left them, the wave table and where the sprites sit. Read-only; valid once
+// Lathe_Load has run.
 struct LatheVertex {
     float x, y, z;
 };
@@ -24,5 +25,7 @@ struct LatheView {
     const LatheVertex (*live_inner)[16];
     const LatheVertex (*live_mid_inner)[15];
     const float *wave;                   // 83 swell factors
+    const float (*sprites)[32][2];       // per layer, back to front: (x, y) at chan_x = 0
+    float layer_z[4];                    // each layer's depth, back to front
 };
 LatheView Lathe_View(void);
