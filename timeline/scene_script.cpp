@@ -8,6 +8,7 @@
 #include "scenes/boot/boot.h"
 #include "scenes/dotwall/dotwall.h"
 #include "scenes/eyes/eyes.h"
+#include "scenes/lathe/lathe.h"
 
 namespace {
 
@@ -119,7 +120,8 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10},
     // Pulsing column with sprite layers
     /* 35 */ {.x_from = 40, .x_to = -40, .x_speed_from = -4, .x_speed_to = -4,
-              .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20,
+              .init = Lathe_Init, .render = Lathe_Render},
     // Finale
     /* 36 */ {.x_from = 0, .x_to = 482, .x_speed_from = 480, .x_speed_to = 100},
     /* 37 */ {.x_from = 0, .x_to = 19, .x_speed_from = 25, .x_speed_to = 30},
