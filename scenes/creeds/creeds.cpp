@@ -1,6 +1,5 @@
-// Scene module Creeds: two shells of 200 glowing cells each turn against one another over dark
-// cores; a brightness wave runs down their spokes and a mask darkens cells into a figure. In
-// the middle entries the shells swing sideways and one of four corner labels glows per entry.
+// Scene module Creeds: two counter-turning shells of glowing trefoil cells, a dark figure masked
+// into each, swinging apart and together under four corner labels lit one per entry.
 #include "scenes/creeds/creeds.h"
 
 #include <GL/gl.h>
@@ -186,8 +185,8 @@ constexpr float glow_orange[4] = {1, 0.7f, 0.5f, 1};
 
 // The dark core's rim: an octagon of radius 200, closed on its first point.
 constexpr float core_rim[9][2] = {
-    {200, 0},    {141.4214f, -141.4214f}, {0, -200}, {-141.4214f, -141.4214f}, {-200, 0},
-    {-141.4214f, 141.4214f}, {0, 200},  {141.4214f, 141.4214f}, {200, 0},
+    {200, 0},  {141.4214f, -141.4214f}, {0, -200}, {-141.4214f, -141.4214f}, {-200, 0},
+    {-141.4214f, 141.4214f}, {0, 200}, {141.4214f, 141.4214f}, {200, 0},
 };
 
 // The labels, glows and cores lie on z = 0, 2000 units from the eye. A far plane at exactly
@@ -209,7 +208,7 @@ enum : GLuint {
 // ---- module state --------------------------------------------------------------------------
 
 static Picture *creeds_picture;
-// The cell points turned into place: ring k, spoke i, point.
+// The cell turned to each spoke, then each spoke turned to each ring: ring k, spoke i, point.
 static float spoke_shapes[spoke_count][shape_points][3];
 static float shell_cells[ring_count][spoke_count][shape_points][3];
 // Working copy whose alphas the renders rewrite per cell.
@@ -221,7 +220,7 @@ static int32_t phase_start;
 static void check_picture(void);
 static void compile_cell(const float (*points)[3], GLuint &name);
 static void set_camera(void);
-static void draw_shell(float offset, float turn, int phase, const CellMask &mask);
+static void draw_shell(float turn, int phase, const CellMask &mask);
 static void draw_apart(const CellMask &mask, GLuint glow_list);
 static void draw_veiled(const CellMask &mask);
 static void draw_shell_pass(int phase, const CellMask &mask);
@@ -279,7 +278,7 @@ void Creeds_Init(void)
     glPolygonMode(GL_BACK, GL_FILL);
     glShadeModel(GL_SMOOTH);
     glViewport(0, 0, 640, 480);
-    glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
@@ -460,10 +459,9 @@ static void set_camera(void)
     gluLookAt(0, 0, 2000, 0, 0, 0, 0, 1, 0);
 }
 
-// One shell at x = offset over its core, its axis upright, turned by turn degrees.
-static void draw_shell(float offset, float turn, int phase, const CellMask &mask)
+// One shell over its core, its axis upright, turned by turn degrees.
+static void draw_shell(float turn, int phase, const CellMask &mask)
 {
-    glTranslatef(offset, 0, 0);
     glCallList(list_core);
     glRotatef(-270, 0, 0, 1);
     glRotatef(turn, 1, 0, 0);
@@ -478,9 +476,11 @@ static void draw_apart(const CellMask &mask, GLuint glow_list)
     glCallList(list_labels);
     glCallList(glow_list);
     glPushMatrix();
-    draw_shell(wave_a, chan_x, phase_start, mask);
+    glTranslatef(wave_a, 0, 0);
+    draw_shell(chan_x, phase_start, mask);
     glPopMatrix();
-    draw_shell(-wave_a, -chan_x, phase_start + 1, mask);
+    glTranslatef(-wave_a, 0, 0);
+    draw_shell(-chan_x, phase_start + 1, mask);
     phase_start = int32_t(std::nearbyint(ramp_a));
 }
 
@@ -489,9 +489,9 @@ static void draw_veiled(const CellMask &mask)
 {
     set_camera();
     glPushMatrix();
-    draw_shell(0, chan_x, phase_start, mask);
+    draw_shell(chan_x, phase_start, mask);
     glPopMatrix();
-    draw_shell(0, -chan_x, phase_start + 1, mask);
+    draw_shell(-chan_x, phase_start + 1, mask);
     phase_start = int32_t(std::nearbyint(ramp_a));
     glColor4f(0, 0, 0, chan_y);
     glCallList(list_screen);
