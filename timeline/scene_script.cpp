@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "scenes/boot/boot.h"
+#include "scenes/creeds/creeds.h"
 #include "scenes/dotwall/dotwall.h"
 #include "scenes/eyes/eyes.h"
 #include "scenes/lathe/lathe.h"
@@ -102,22 +103,28 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
     // Glow shells and corner labels
     /* 29 */ {.x_from = 180, .x_to = 360, .x_speed_from = 60, .x_speed_to = 90,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.9f, .y_speed_to = -0.4f,
-              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10},
+              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
+              .init = Creeds_Init, .render = Creeds_RenderEnter},
     /* 30 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderA},
     /* 31 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderB},
     /* 32 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderC},
     /* 33 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderD},
     /* 34 */ {.x_from = 0, .x_to = 180, .x_speed_from = 60, .x_speed_to = 90,
               .y_from = 0, .y_to = 1, .y_speed_from = 0.9f, .y_speed_to = 0.4f,
-              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10},
+              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
+              .render = Creeds_RenderLeave},
     // Pulsing column with sprite layers
     /* 35 */ {.x_from = 40, .x_to = -40, .x_speed_from = -4, .x_speed_to = -4,
               .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20,
