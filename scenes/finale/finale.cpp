@@ -94,6 +94,7 @@ static void draw_stripes(void);
 // The wave heights, the two pictures and the message, and the message's dot bitmap.
 void Finale_Load(void)
 {
+    // The angles are running sums of the step in single precision, as the table was made.
     float a = 0;
     for (int i = 0; i <= wave_steps; i++) {
         float b = 0;
@@ -117,8 +118,9 @@ void Finale_Load(void)
                   ZAF_LastLength(), text_length);
 
     for (int n = 0; n < text_length; n++) {
+        // Bytes are read as signed: those above 127 are blanks like the space.
         const signed char ch = static_cast<signed char>(finale_text[n]);
-        if (!(32 < ch))
+        if (ch <= 32)
             continue;
         for (int r = 0; r < dot_font_rows; r++)
             for (int k = 0; k < dot_font_columns; k++) {
