@@ -7,7 +7,9 @@
 
 #include "scenes/boot/boot.h"
 #include "scenes/dotwall/dotwall.h"
+#include "scenes/eyes/eyes.h"
 #include "scenes/finale/finale.h"
+#include "scenes/lathe/lathe.h"
 
 namespace {
 
@@ -32,22 +34,30 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .y_from = 0, .y_to = 680, .y_speed_from = 20,
               .z_from = 640, .z_to = -40, .z_speed_from = -20},
     // Eyes and stitch net
-    /*  8 */ {.x_from = -960, .x_to = 0, .x_speed_from = 300, .x_speed_to = 800},
-    /*  9 */ {.x_from = 1, .x_to = 0, .x_speed_from = -0.1f, .x_speed_to = -0.6f},
+    /*  8 */ {.x_from = -960, .x_to = 0, .x_speed_from = 300, .x_speed_to = 800,
+              .init = Eyes_Init, .render = Eyes_RenderA},
+    /*  9 */ {.x_from = 1, .x_to = 0, .x_speed_from = -0.1f, .x_speed_to = -0.6f,
+              .render = Eyes_RenderB},
     /* 10 */ {.x_from = 0, .x_to = 70, .x_speed_from = 0, .x_speed_to = 20,
-              .ramp_a_from = 0, .ramp_a_to = 70, .ramp_a_speed = 10},
+              .ramp_a_from = 0, .ramp_a_to = 70, .ramp_a_speed = 10,
+              .render = Eyes_RenderC},
     /* 11 */ {.x_from = 0, .x_to = 50, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.04f,
               .ramp_a_from = 0, .ramp_a_to = 49.5f, .ramp_a_speed = 4,
-              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60},
+              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60,
+              .render = Eyes_RenderD},
     /* 12 */ {.x_from = 0, .x_to = 80.5f, .x_speed_from = 4, .x_speed_to = 4,
-              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60},
+              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60,
+              .render = Eyes_RenderE},
     /* 13 */ {.x_from = 0, .x_to = 50, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 0, .y_to = 1, .y_speed_from = 0.04f,
               .ramp_a_from = 80, .ramp_a_to = 80, .ramp_a_speed = 0,
-              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60},
-    /* 14 */ {.x_from = 0, .x_to = 1, .x_speed_from = 0.1f, .x_speed_to = 0.6f},
-    /* 15 */ {.x_from = 0, .x_to = 960, .x_speed_from = 300, .x_speed_to = 800},
+              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60,
+              .render = Eyes_RenderD},
+    /* 14 */ {.x_from = 0, .x_to = 1, .x_speed_from = 0.1f, .x_speed_to = 0.6f,
+              .render = Eyes_RenderB},
+    /* 15 */ {.x_from = 0, .x_to = 960, .x_speed_from = 300, .x_speed_to = 800,
+              .render = Eyes_RenderA},
     // Phosphor dot wall
     /* 16 */ {.x_from = -70, .x_to = -40, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.2f,
@@ -111,7 +121,8 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10},
     // Pulsing column with sprite layers
     /* 35 */ {.x_from = 40, .x_to = -40, .x_speed_from = -4, .x_speed_to = -4,
-              .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20,
+              .init = Lathe_Init, .render = Lathe_Render},
     // Finale
     /* 36 */ {.x_from = 0, .x_to = 482, .x_speed_from = 480, .x_speed_to = 100,
               .init = Finale_Init, .render = Finale_RenderShutters},
