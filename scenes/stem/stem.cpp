@@ -20,8 +20,8 @@ constexpr int segment_points = rib_count * profile_points;
 
 // Half a rib's outline in the plane x = 0: height y, distance z from the vertical axis.
 constexpr float bulb_profile[profile_points][3] = {
-    {0, 55, 0},   {0, 60, 40},   {0, 55, 75},   {0, 40, 105},  {0, 35, 110},  {0, 17, 120},
-    {0, -17, 120}, {0, -35, 110}, {0, -40, 105}, {0, -55, 75}, {0, -60, 40}, {0, -55, 0},
+    {0, 55, 0},    {0, 60, 40},   {0, 55, 75},   {0, 40, 105},  {0, 35, 110},  {0, 17, 120},
+    {0, -17, 120}, {0, -35, 110}, {0, -40, 105}, {0, -55, 75},  {0, -60, 40},  {0, -55, 0},
 };
 
 // Cosine and sine of 12 degrees: the outer ribs' turn either side of the middle one.
@@ -39,14 +39,14 @@ constexpr int disc_set_count = 10;
 
 // Octagons in the plane z = 0: the centre, then the rim clockwise from the top.
 constexpr float disc_small[disc_points][3] = {
-    {0, 0, 0},           {0, 5, 0},           {3.535535f, 3.535535f, 0},
-    {5, 0, 0},           {3.535535f, -3.535535f, 0}, {0, -5, 0},
-    {-3.535535f, -3.535535f, 0}, {-5, 0, 0},  {-3.535535f, 3.535535f, 0},
+    {0, 0, 0},
+    {0, 5, 0},  {3.535535f, 3.535535f, 0},   {5, 0, 0},  {3.535535f, -3.535535f, 0},
+    {0, -5, 0}, {-3.535535f, -3.535535f, 0}, {-5, 0, 0}, {-3.535535f, 3.535535f, 0},
 };
 constexpr float disc_large[disc_points][3] = {
-    {0, 0, 0},           {0, 7, 0},           {4.949749f, 4.949749f, 0},
-    {7, 0, 0},           {4.949749f, -4.949749f, 0}, {0, -7, 0},
-    {-4.949749f, -4.949749f, 0}, {-7, 0, 0},  {-4.949749f, 4.949749f, 0},
+    {0, 0, 0},
+    {0, 7, 0},  {4.949749f, 4.949749f, 0},   {7, 0, 0},  {4.949749f, -4.949749f, 0},
+    {0, -7, 0}, {-4.949749f, -4.949749f, 0}, {-7, 0, 0}, {-4.949749f, 4.949749f, 0},
 };
 
 // Every band starts from x = -5 and winds its 64 clusters five times round (5 pi / 32 each).
@@ -283,6 +283,7 @@ void Stem_Init(void)
         }
     glEndList();
 
+    // The stem as the archive gives it, a batch per triangle, one flat translucent colour.
     glNewList(list_mesh, GL_COMPILE);
         glColor4fv(mesh_colour);
         for (uint32_t t = 0; t < stem_mesh->triangle_count; t++) {
@@ -295,6 +296,7 @@ void Stem_Init(void)
         }
     glEndList();
 
+    // Eight faint panes stacked from the bulb's middle towards the eye.
     glNewList(list_haze, GL_COMPILE);
         glColor4fv(haze_colour);
         glBegin(GL_QUADS);
