@@ -11,6 +11,7 @@
 #include "scenes/eyes/eyes.h"
 #include "scenes/finale/finale.h"
 #include "scenes/lathe/lathe.h"
+#include "scenes/stem/stem.h"
 
 namespace {
 
@@ -78,23 +79,30 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .ramp_a_from = 0, .ramp_a_to = 8.5f, .ramp_a_speed = 20,
               .render = DotWall_RenderE},
     // Bulb and disc rings
-    /* 21 */ {.x_from = 480, .x_to = 0, .x_speed_from = -660, .x_speed_to = -260},
+    /* 21 */ {.x_from = 480, .x_to = 0, .x_speed_from = -660, .x_speed_to = -260,
+              .init = Stem_Init, .render = Stem_RenderSlide},
     /* 22 */ {.x_from = 0, .x_to = 180, .x_speed_from = 60, .x_speed_to = 60,
               .y_from = 240, .y_to = 0, .y_speed_from = -90,
-              .z_from = 0, .z_to = 480, .z_speed_from = 180},
+              .z_from = 0, .z_to = 480, .z_speed_from = 180,
+              .render = Stem_RenderOpen},
     /* 23 */ {.x_from = 180, .x_to = 360, .x_speed_from = 60, .x_speed_to = 60,
               .y_from = 1, .y_to = 1, .y_speed_from = 0,
-              .z_from = 1, .z_to = 1, .z_speed_from = 0},
+              .z_from = 1, .z_to = 1, .z_speed_from = 0,
+              .render = Stem_RenderGrow},
     /* 24 */ {.x_from = 360, .x_to = 1080, .x_speed_from = 60, .x_speed_to = 60,
               .y_from = 1, .y_to = 2.8f, .y_speed_from = 0.2f,
-              .z_from = 1, .z_to = 2.2f, .z_speed_from = 0.2f},
+              .z_from = 1, .z_to = 2.2f, .z_speed_from = 0.2f,
+              .render = Stem_RenderGrow},
     /* 25 */ {.x_from = 1080, .x_to = 1440, .x_speed_from = 60, .x_speed_to = 60,
               .y_from = 2.8f, .y_to = 1, .y_speed_from = -0.2f,
-              .z_from = 2.2f, .z_to = 1, .z_speed_from = -0.2f},
+              .z_from = 2.2f, .z_to = 1, .z_speed_from = -0.2f,
+              .render = Stem_RenderGrow},
     /* 26 */ {.x_from = 1440, .x_to = 1620, .x_speed_from = 60, .x_speed_to = 60,
               .y_from = 0, .y_to = 240, .y_speed_from = 90,
-              .z_from = 480, .z_to = 0, .z_speed_from = -180},
-    /* 27 */ {.x_from = 0, .x_to = -480, .x_speed_from = -260, .x_speed_to = -660},
+              .z_from = 480, .z_to = 0, .z_speed_from = -180,
+              .render = Stem_RenderOpen},
+    /* 27 */ {.x_from = 0, .x_to = -480, .x_speed_from = -260, .x_speed_to = -660,
+              .render = Stem_RenderSlide},
     // Spike shell and light-beam scroller
     /* 28 */ {.x_from = 800, .x_to = -46999, .x_speed_from = -940, .x_speed_to = -940,
               .ramp_a_from = 0, .ramp_a_to = 360, .ramp_a_speed = 30,
