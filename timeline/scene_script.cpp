@@ -6,7 +6,10 @@
 #include <algorithm>
 
 #include "scenes/boot/boot.h"
+#include "scenes/creeds/creeds.h"
 #include "scenes/dotwall/dotwall.h"
+#include "scenes/eyes/eyes.h"
+#include "scenes/lathe/lathe.h"
 #include "scenes/mascot/mascot.h"
 
 namespace {
@@ -36,22 +39,30 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .z_from = 640, .z_to = -40, .z_speed_from = -20,
               .render = Mascot_RenderC},
     // Eyes and stitch net
-    /*  8 */ {.x_from = -960, .x_to = 0, .x_speed_from = 300, .x_speed_to = 800},
-    /*  9 */ {.x_from = 1, .x_to = 0, .x_speed_from = -0.1f, .x_speed_to = -0.6f},
+    /*  8 */ {.x_from = -960, .x_to = 0, .x_speed_from = 300, .x_speed_to = 800,
+              .init = Eyes_Init, .render = Eyes_RenderA},
+    /*  9 */ {.x_from = 1, .x_to = 0, .x_speed_from = -0.1f, .x_speed_to = -0.6f,
+              .render = Eyes_RenderB},
     /* 10 */ {.x_from = 0, .x_to = 70, .x_speed_from = 0, .x_speed_to = 20,
-              .ramp_a_from = 0, .ramp_a_to = 70, .ramp_a_speed = 10},
+              .ramp_a_from = 0, .ramp_a_to = 70, .ramp_a_speed = 10,
+              .render = Eyes_RenderC},
     /* 11 */ {.x_from = 0, .x_to = 50, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.04f,
               .ramp_a_from = 0, .ramp_a_to = 49.5f, .ramp_a_speed = 4,
-              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60},
+              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60,
+              .render = Eyes_RenderD},
     /* 12 */ {.x_from = 0, .x_to = 80.5f, .x_speed_from = 4, .x_speed_to = 4,
-              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60},
+              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60,
+              .render = Eyes_RenderE},
     /* 13 */ {.x_from = 0, .x_to = 50, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 0, .y_to = 1, .y_speed_from = 0.04f,
               .ramp_a_from = 80, .ramp_a_to = 80, .ramp_a_speed = 0,
-              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60},
-    /* 14 */ {.x_from = 0, .x_to = 1, .x_speed_from = 0.1f, .x_speed_to = 0.6f},
-    /* 15 */ {.x_from = 0, .x_to = 960, .x_speed_from = 300, .x_speed_to = 800},
+              .ramp_b_from = 0, .ramp_b_to = 52, .ramp_b_speed = 60,
+              .render = Eyes_RenderD},
+    /* 14 */ {.x_from = 0, .x_to = 1, .x_speed_from = 0.1f, .x_speed_to = 0.6f,
+              .render = Eyes_RenderB},
+    /* 15 */ {.x_from = 0, .x_to = 960, .x_speed_from = 300, .x_speed_to = 800,
+              .render = Eyes_RenderA},
     // Phosphor dot wall
     /* 16 */ {.x_from = -70, .x_to = -40, .x_speed_from = 0, .x_speed_to = 20,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.2f,
@@ -97,25 +108,32 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
     // Glow shells and corner labels
     /* 29 */ {.x_from = 180, .x_to = 360, .x_speed_from = 60, .x_speed_to = 90,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.9f, .y_speed_to = -0.4f,
-              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10},
+              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
+              .init = Creeds_Init, .render = Creeds_RenderEnter},
     /* 30 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderA},
     /* 31 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderB},
     /* 32 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderC},
     /* 33 */ {.x_from = 0, .x_to = 720, .x_speed_from = 90, .x_speed_to = 90,
               .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
-              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0},
+              .wave_a_amp = 500, .wave_a_freq = 0.4f, .wave_a_phase = 0,
+              .render = Creeds_RenderD},
     /* 34 */ {.x_from = 0, .x_to = 180, .x_speed_from = 60, .x_speed_to = 90,
               .y_from = 0, .y_to = 1, .y_speed_from = 0.9f, .y_speed_to = 0.4f,
-              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10},
+              .ramp_a_from = 0, .ramp_a_to = 4.5f, .ramp_a_speed = 10,
+              .render = Creeds_RenderLeave},
     // Pulsing column with sprite layers
     /* 35 */ {.x_from = 40, .x_to = -40, .x_speed_from = -4, .x_speed_to = -4,
-              .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20},
+              .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20,
+              .init = Lathe_Init, .render = Lathe_Render},
     // Finale
     /* 36 */ {.x_from = 0, .x_to = 482, .x_speed_from = 480, .x_speed_to = 100},
     /* 37 */ {.x_from = 0, .x_to = 19, .x_speed_from = 25, .x_speed_to = 30},

@@ -110,7 +110,19 @@ static float ramp(float from, float to, float speed, std::atomic<float> &clock)
     return value;
 }
 
-int Timeline_Frame(void)
+int Timeline_SwitchDue(float now)
+{
+    return now >= current_entry[1].start;
+}
+
+void Timeline_ResetEntryClocks(void)
+{
+    scene_clock = SceneClock{0.0f, 0.0f};
+    ramp_clock_a = 0.0f;
+    ramp_clock_b = 0.0f;
+}
+
+int Timeline_Advance(void)
 {
     float now = demo_time.load();
     if (now >= timeline_script->end_time) {
@@ -119,7 +131,7 @@ int Timeline_Frame(void)
         return 1;
     }
 
-    if (now >= current_entry[1].start) {
+    if (Timeline_SwitchDue(now)) {
         if (timeline_debug)
             printf("%+.3f\n", now);
         if (entries_left == 0) {
@@ -130,9 +142,7 @@ int Timeline_Frame(void)
         entries_left -= 1;
         current_entry += 1;
         scene_callback = Timeline_EnterScene;
-        scene_clock = SceneClock{0.0f, 0.0f};
-        ramp_clock_a = 0.0f;
-        ramp_clock_b = 0.0f;
+        Timeline_ResetEntryClocks();
     }
 
     const SceneEntry *e = current_entry;
@@ -146,7 +156,13 @@ int Timeline_Frame(void)
     ramp_b = ramp(e->ramp_b_from, e->ramp_b_to, e->ramp_b_speed, ramp_clock_b);
     wave_a = e->wave_a_amp * std::sin(e->wave_a_freq * t + e->wave_a_phase);
     wave_b = e->wave_b_amp * std::sin(e->wave_b_freq * t + e->wave_b_phase);
+    return 0;
+}
 
+int Timeline_Frame(void)
+{
+    if (Timeline_Advance())
+        return 1;
     if (scene_callback)
         scene_callback();
     return 0;

@@ -67,6 +67,13 @@ void Timeline_StopTimer(void);
 uint32_t Timeline_Tick(uint32_t interval, void *param);
 // Once per frame: returns 1 when the demo is over (nothing drawn), else 0.
 int Timeline_Frame(void);
+// Timeline_Frame without the scene callback: ends the demo, or switches entries and computes
+// the channels. A tool that skips drawing a frame still calls it, so the timeline moves on.
+int Timeline_Advance(void);
+// Whether the entry switch is due at demo time now.
+int Timeline_SwitchDue(float now);
+// The entry clocks as an entry's first frame finds them.
+void Timeline_ResetEntryClocks(void);
 // The first-frame step of an entry: its init, then its render.
 void Timeline_EnterScene(void);
 // Puts the engine back in its process-start state (no timer, clocks and channels zero,

@@ -185,6 +185,9 @@ void Boot_InitWipe(void)
 }
 
 // ---- Renders -----------------------------------------------------------------------------
+//
+// The renders carry nothing from frame to frame: each frame follows from the channels and the
+// loader flags alone, so a frame nobody looks at need not be drawn.
 
 // The boot picture with one indicator per loader flag: hollow until the flag rises.
 void Boot_Render(void)

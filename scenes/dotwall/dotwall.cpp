@@ -173,6 +173,10 @@ void DotWall_Init(void)
 }
 
 // ---- renders -------------------------------------------------------------------------------
+//
+// The renders carry one value from frame to frame, across all five entries: band_start, the
+// rounded ramp of the previous frame. A frame depends on the one before it alone, so a seek
+// that draws only the frame before its target gets the bands right.
 
 // Entry 16: the wall under row bands, fading in from black.
 void DotWall_RenderA(void)

@@ -1,5 +1,5 @@
-// qm-capture: the tick rule, frame selection, the quick path's byte identity, PNG orientation,
-// the command line (bench table, bad arguments, video).
+// qm-capture: the tick rule, frame selection, seeking's byte identity with drawing every frame,
+// PNG orientation, the command line (bench table, bad arguments, video).
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
@@ -31,10 +31,11 @@ bool same_rgb(const Frame &a, const Frame &b)
     return same;
 }
 
-// A stand-in scene with the habits that make fast-forwarding dangerous: an init per entry that
-// sets GL state and compiles a list, and a render whose picture depends on a counter carried
-// from frame to frame and across entries.
+// A stand-in scene with the habits that make skipping frames dangerous: an init per entry that
+// sets GL state and compiles a list, and a render whose picture depends on a value carried
+// from the previous frame, across entries too.
 int synthetic_frames;
+float synthetic_carried;
 
 void Synthetic_Init()
 {
@@ -53,8 +54,10 @@ void Synthetic_Render()
     glOrtho(0, 640, 0, 480, -1, 1);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    glTranslatef(float((++synthetic_frames * 7) % 600), 200.0f + 0.5f * chan_x, 0.0f);
+    glTranslatef(std::fmod(synthetic_carried * 7.0f, 600.0f), 200.0f + 0.5f * chan_x, 0.0f);
     glCallList(1);
+    synthetic_carried = demo_time.load() * 60.0f;
+    synthetic_frames++;
 }
 
 }  // namespace
@@ -112,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, CaptureEntrySwitch,
                              return std::to_string(int(std::get<0>(info.param))) + "fps";
                          });
 
-TEST(CaptureQuickPath, MatchesEveryFrameDrawnWithStateAcrossEntries)
+// Skipping frames gives the pixels of drawing every frame, and really skips.
+TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
 {
     for (int e = 0; e <= 3; e++) {
         scene_entries[e].init = Synthetic_Init;
@@ -146,37 +150,36 @@ TEST(CaptureQuickPath, MatchesEveryFrameDrawnWithStateAcrossEntries)
         EXPECT_FALSE(same_rgb(quick, previous)) << "frame " << k << " did not move";
         previous = quick;
     }
-    EXPECT_EQ(synthetic_frames, 480) << "every frame's render ran once";
+    EXPECT_LT(synthetic_frames, 40) << "frames nobody reads were drawn";
     fs::remove_all(fs::path(png(0)).parent_path());
 }
 
-// The real scenes through the binary's --at, twice, against every frame drawn here: across the
-// boot screen's switches and into the dot wall (76.588 s), whose bands carry from frame to frame.
-TEST(CaptureQuickPath, BinaryAtIsRepeatableAndMatchesEveryFrameDrawn)
+// The real scenes: the binary's seek against drawing every frame, byte for byte, at 10 fps.
+// The times cross every module that carries state from frame to frame (the dot wall's band
+// phase, the glow shells' phase start, the spike shell's projection left by its bars), land on
+// entries' first frames (1.5: entry 1, 30.3: 8, 79.6: 17, 188.4: 29, 225.2: 35) and on the
+// frame right after an init (1.6, 188.5).
+TEST(CaptureSkip, BinarySeekMatchesEveryFrameDrawn)
 {
-    const std::vector<std::string> times = {"1.45", "1.4667", "1.5",  "4.7",
-                                            "10.3", "76.5",   "76.6", "77.5"};
-    std::string dirs[2] = {Make_TempDir("capture-at-a"), Make_TempDir("capture-at-b")};
-    std::string args;
+    const std::vector<std::string> times = {"1.5",   "1.6",   "30.3",  "79.6",  "83.0",
+                                            "150.0", "188.4", "188.5", "202.0", "225.2"};
+    std::string dirs[2] = {Make_TempDir("capture-seek"), Make_TempDir("capture-every")};
+    std::string args = " --fps 10";
     for (const auto &t : times)
         args += " --at " + t;
-    for (const std::string &dir : dirs) {
-        ProcessResult r = Run_Command(capture_bin + args + " --out " + dir + " 2>&1");
+    for (const char *mode : {"", " --every-frame"}) {
+        const std::string &dir = dirs[*mode != 0];
+        ProcessResult r = Run_Command(capture_bin + args + mode + " --out " + dir + " 2>&1");
         ASSERT_EQ(r.status, 0) << r.output;
     }
-
-    Capture_Open(CaptureSetup{QM_BUILD_DIR, 60});
-    int drawn = 0;
+    int shown = 0;
     for (const auto &t : times) {
         std::string name = "/frame_" + t + ".png";
         EXPECT_EQ(Run_Command("cmp " + dirs[0] + name + " " + dirs[1] + name).status, 0) << t;
-        while (Capture_NextFrame() <= Capture_FrameIndex(std::stod(t), 60))
-            ASSERT_EQ(Capture_Step(false), 0);
-        Frame here = Capture_Read();
-        EXPECT_TRUE(same_rgb(here, Capture_ReadPng(dirs[0] + name))) << "--at " << t;
-        drawn += !here.black_gl(0, 0, capture_width, capture_height);
+        Frame f = Capture_ReadPng(dirs[0] + name);
+        shown += !f.black_gl(0, 0, capture_width, capture_height);
     }
-    EXPECT_GT(drawn, 0) << "no compared frame shows a scene: the comparison proves nothing";
+    EXPECT_GE(shown, int(times.size()) / 2) << "most compared frames are black: they prove little";
     for (const std::string &dir : dirs)
         fs::remove_all(dir);
 }
@@ -262,16 +265,16 @@ TEST(CaptureCommand, BadArgumentsFailWithOneLine)
         {"--from 0 --to 1 --out /nonexistent/a.mp4", "folder missing or not writable"},
         {"--contact-sheet /nonexistent/s.png", "no folder /nonexistent"},
         {"--at 1" + out + " --data /nonexistent", "--data: no folder"},
+        {"--at 1" + out + " --data " + dir, "quiet_moss.zaf: the demo's archive is needed"},
         {"--at 1" + out + " stray", "unexpected argument 'stray'"},
     };
     for (const auto &[args, message] : cases) {
         ProcessResult r = Run_Command(capture_bin + " " + args + " 2>&1 >/dev/null");
-        // The data warning aside, one line.
-        std::string rest = std::regex_replace(r.output, std::regex(".*warning.*\n"), "");
-        EXPECT_TRUE(r.status == 1 && rest.starts_with("qm-capture: ") &&
-                    rest.find(message) != std::string::npos &&
-                    std::count(rest.begin(), rest.end(), '\n') == 1)
-            << args << ": " << r.output;
+        const std::string &out = r.output;
+        EXPECT_TRUE(r.status == 1 && out.starts_with("qm-capture: ") &&
+                    out.find(message) != std::string::npos &&
+                    std::count(out.begin(), out.end(), '\n') == 1)
+            << args << ": " << out;
     }
     fs::remove_all(dir);
 }

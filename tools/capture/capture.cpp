@@ -8,7 +8,9 @@
 #include <GL/glext.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -75,6 +77,7 @@ static double capture_fps = 60.0;
 static int64_t next_frame;    // the frame Capture_Step draws next
 static int64_t ticks_done;    // Timeline_Tick calls made so far
 static bool demo_over;
+static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
 
 static void advance_clock();
 
@@ -209,6 +212,7 @@ void Capture_Open(const CaptureSetup &setup)
     next_frame = 0;
     ticks_done = 0;
     demo_over = false;
+    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
     capture_open = true;
 }
 
@@ -278,30 +282,81 @@ int64_t Capture_NextFrame()
     return next_frame;
 }
 
-int Capture_Step(bool quick)
+// The scenes never use the scissor test, so an empty box drops every fragment of a quick
+// frame (the clear included) without changing anything they draw with or keep.
+static void draw_current(bool quick)
 {
-    require_open();
-    advance_clock();
-
-    // The scenes never use the scissor test, so an empty box drops every fragment of the
-    // frame (the clear included) without changing anything they draw with or keep.
     if (quick) {
         glEnable(GL_SCISSOR_TEST);
         glScissor(0, 0, 0, 0);
     }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    int over = Timeline_Frame();
+    if (scene_callback)
+        scene_callback();
     if (quick) {
         glDisable(GL_SCISSOR_TEST);
         glScissor(0, 0, capture_width, capture_height);
     }
-    next_frame++;
-    if (over)
+}
+
+// Moves the timeline on to the next frame; true once the demo is over.
+static bool advance_frame()
+{
+    require_open();
+    advance_clock();
+    bool over = Timeline_Advance() != 0;
+    if (over) {
         demo_over = true;
+    } else if (scene_callback == Timeline_EnterScene) {
+        int entry = Capture_CurrentEntry();
+        if (entry_first_frame[entry] < 0)
+            entry_first_frame[entry] = next_frame;
+    }
+    return over;
+}
+
+int Capture_Step(bool quick)
+{
+    bool over = advance_frame();
+    if (!over)
+        draw_current(quick);
+    next_frame++;
+    return over;
+}
+
+// Whether the frame after the one just advanced to belongs to another entry (or to nobody).
+static bool last_of_entry()
+{
+    float t = demo_time.load();
+    for (int64_t n = Capture_TicksBefore(next_frame + 1, capture_fps) - ticks_done; n > 0; n--)
+        t = t + time_step.load();   // as Timeline_Tick adds
+    return t >= scene_script.end_time || Timeline_SwitchDue(t);
+}
+
+int Capture_Skip()
+{
+    bool over = advance_frame();
+    if (!over && (scene_callback == Timeline_EnterScene || last_of_entry()))
+        draw_current(true);
+    next_frame++;
     return over;
 }
 
 int Capture_SkipTo(int64_t k)
+{
+    require_open();
+    if (k < next_frame)
+        throw CaptureError("frame " + std::to_string(k) + " lies before the next frame (" +
+                           std::to_string(next_frame) + "): frames are drawn forward only");
+    while (next_frame < k - 1) {
+        if (Capture_Skip())
+            return 1;
+    }
+    // What a render carries to the next frame comes from this one.
+    return next_frame < k ? Capture_Step(true) : 0;
+}
+
+int Capture_DrawTo(int64_t k)
 {
     require_open();
     if (k < next_frame)
@@ -312,6 +367,14 @@ int Capture_SkipTo(int64_t k)
             return 1;
     }
     return 0;
+}
+
+int64_t Capture_EntryFirstFrame(int entry)
+{
+    require_open();
+    if (entry < 0 || entry >= scene_entry_count)
+        throw CaptureError("no scene entry " + std::to_string(entry));
+    return entry_first_frame[entry];
 }
 
 Frame Capture_Read()
@@ -356,7 +419,7 @@ int Capture_PeekEntry()
     if (demo_over || demo_time.load() >= scene_script.end_time)
         return -1;
     int entry = Capture_CurrentEntry();
-    if (demo_time.load() >= current_entry[1].start)
+    if (Timeline_SwitchDue(demo_time.load()))
         return entries_left == 0 ? -1 : entry + 1;
     return entry;
 }
@@ -374,10 +437,7 @@ void Capture_Rewind(const CaptureMark &mark)
     next_frame = mark.frame;
     ticks_done = mark.ticks;
     demo_time = mark.demo_time;
-    // As the entry switch leaves them on the entry's first frame.
-    scene_clock = SceneClock{0.0f, 0.0f};
-    ramp_clock_a = 0.0f;
-    ramp_clock_b = 0.0f;
+    Timeline_ResetEntryClocks();
 }
 
 // ---------------------------------------------------------------------------------------------

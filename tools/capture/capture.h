@@ -2,8 +2,8 @@
 // Render tests link it to look at the frame the demo draws at a given demo time.
 //
 // Once per process: Capture_Open makes the context, runs the loaders in the loading sequence's
-// order and prepares the timeline. From then on frames are drawn strictly forward, every one of
-// them through Timeline_Frame, because scenes and loaders carry state that only playback order
+// order and prepares the timeline. From then on frames go strictly forward, every one of them
+// through the timeline, because scenes and loaders carry state that only playback order
 // reproduces. Frame k (at F frames per second) is drawn after floor(100·k/F) ticks of 10 ms.
 #pragma once
 
@@ -69,13 +69,25 @@ int64_t Capture_NextFrame();
 // rasterisation cut to an empty scissor box: the scene state it advances is the same, its
 // pixels are not to be read. Returns 1 once the demo is over (nothing drawn), else 0.
 int Capture_Step(bool quick = false);
-// Draws quick frames up to frame k (exclusive): the next Capture_Step draws frame k.
-// Returns 1 if the demo ended on the way.
+// Moves on by one frame, drawing it (quickly) only where later frames depend on it: an
+// entry's first frame, whose init compiles lists and sets state, and an entry's last, whose
+// render leaves the GL state and carried values the next entry starts from. Every other frame
+// only advances the timeline. Returns 1 if the demo ended.
+int Capture_Skip();
+// Skips up to frame k (exclusive): the next Capture_Step draws frame k. The frame just before
+// k is drawn quickly, because what a render carries (the dot wall's band phase, the glow
+// shells' phase start) comes from the previous frame alone. Returns 1 if the demo ended on
+// the way.
 int Capture_SkipTo(int64_t k);
+// As Capture_SkipTo, but every frame before k is drawn quickly: the slow reference the skip
+// is checked against.
+int Capture_DrawTo(int64_t k);
+// The frame on which entry e was entered, or -1 while it has not been.
+int64_t Capture_EntryFirstFrame(int entry);
 // Reads the current frame buffer.
 Frame Capture_Read();
-// The frame the demo draws at demo time t (see Capture_FrameIndex). Earlier frames are drawn
-// quickly; t must not lie before the next frame, nor past the end of the demo. Opens the
+// The frame the demo draws at demo time t (see Capture_FrameIndex). Earlier frames are
+// skipped (Capture_SkipTo); t must not lie before the next frame, nor past the end of the demo. Opens the
 // capture with the default setup (working directory, 60 fps) if nobody has.
 Frame Capture_FrameAt(double t);
 // The index of the scene entry now current (0…41).

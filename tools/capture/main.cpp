@@ -39,6 +39,9 @@ constexpr const char *usage_text =
     "Modes:\n"
     "  --at T [--at T ...] --out DIR   write DIR/frame_<T>.png, the first frame at or after\n"
     "                                  demo time T seconds (T as given on the command line)\n"
+    "                                  [--every-frame: draw every earlier frame instead of\n"
+    "                                  only those later frames depend on; slow, the same\n"
+    "                                  pixels]\n"
     "  --from T0 --to T1 --out DIR     write every frame with T0 <= k/F < T1 as\n"
     "                                  DIR/frame_<k>.png (k: the frame's index, six digits)\n"
     "  --from T0 --to T1 --out FILE.mp4\n"
@@ -93,12 +96,13 @@ struct Options {
     std::string data_dir;
     bool bench = false;
     bool json = false;
+    bool every_frame = false;
     std::optional<long> frames;
 };
 
 Options parse_options(int argc, char **argv)
 {
-    enum { AT = 1000, FROM, TO, FPS, OUT, SHEET, DATA, BENCH, FRAMES, JSON, HELP };
+    enum { AT = 1000, FROM, TO, FPS, OUT, SHEET, DATA, BENCH, FRAMES, JSON, EVERY, HELP };
     static const option long_options[] = {
         {"at", required_argument, nullptr, AT},
         {"from", required_argument, nullptr, FROM},
@@ -110,6 +114,7 @@ Options parse_options(int argc, char **argv)
         {"bench", no_argument, nullptr, BENCH},
         {"frames", required_argument, nullptr, FRAMES},
         {"json", no_argument, nullptr, JSON},
+        {"every-frame", no_argument, nullptr, EVERY},
         {"help", no_argument, nullptr, HELP},
         {nullptr, 0, nullptr, 0},
     };
@@ -160,6 +165,9 @@ Options parse_options(int argc, char **argv)
         }
         case JSON:
             o.json = true;
+            break;
+        case EVERY:
+            o.every_frame = true;
             break;
         case 'h':
         case HELP:
@@ -256,7 +264,8 @@ void write_frames_at(const Options &o)
     int64_t drawn = -1;
     for (const auto &[k, text] : wanted) {
         if (k != drawn) {
-            if (Capture_SkipTo(k) || Capture_Step(false))
+            int over = o.every_frame ? Capture_DrawTo(k) : Capture_SkipTo(k);
+            if (over || Capture_Step(false))
                 fail("demo time " + text + " s lies past the end of the demo");
             frame = Capture_Read();
             drawn = k;
@@ -387,16 +396,8 @@ void write_range(const Options &o)
         make_folder(o.out);
     }
 
-    std::optional<int64_t> music_frame;   // first frame of entry 1, where the music starts
-    auto note_music = [&] {
-        if (!music_frame && Capture_CurrentEntry() >= 1)
-            music_frame = Capture_NextFrame() - 1;
-    };
-    while (Capture_NextFrame() < k0) {
-        if (Capture_Step(true))
-            fail("--from lies past the end of the demo");
-        note_music();
-    }
+    if (Capture_SkipTo(k0))
+        fail("--from lies past the end of the demo");
     Progress progress(k1 - k0);
     int64_t written = 0;
     for (int64_t k = k0; k < k1; k++) {
@@ -404,7 +405,6 @@ void write_range(const Options &o)
             fprintf(stderr, "\nthe demo ends at frame %lld; stopping there\n", (long long)k);
             break;
         }
-        note_music();
         Frame f = Capture_Read();
         if (video) {
             encoder->write_all(f.rgba.data(), f.rgba.size());
@@ -427,13 +427,12 @@ void write_range(const Options &o)
     std::vector<std::string> mux = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
                                     "-i", silent_video.string()};
     if (fs::exists(music)) {
-        while (!music_frame) {
-            if (Capture_Step(true))
-                break;
-            note_music();
+        // The music starts on entry 1's first frame, which may lie after the video.
+        while (Capture_EntryFirstFrame(1) < 0 && !Capture_Skip()) {
         }
+        int64_t music_frame = Capture_EntryFirstFrame(1);
         // Seconds from the video's first frame to the music's start; negative: already playing.
-        double offset = music_frame ? double(*music_frame - k0) / fps : 0.0;
+        double offset = music_frame >= 0 ? double(music_frame - k0) / fps : 0.0;
         if (offset >= 0) {
             mux.insert(mux.end(), {"-i", music.string(), "-af",
                                    format("adelay=%.0f:all=1", offset * 1000.0)});
@@ -581,14 +580,15 @@ void run_bench(const Options &o, Clock::time_point started)
     std::vector<double> ms;
     ms.reserve(size_t(n));
     for (int e = 0; e < entries; e++) {
-        // Every earlier frame is drawn (quickly), so the entry finds the state playback gives it.
+        // Earlier frames are skipped as a seek skips them: the entry finds the state playback
+        // gives it.
         for (;;) {
             int next = Capture_PeekEntry();
             if (next == e)
                 break;
             if (next < 0 || next > e)
                 fail("entry " + std::to_string(e) + " is never reached");
-            Capture_Step(true);
+            Capture_Skip();
         }
         CaptureMark mark = Capture_Mark();
         ms.clear();
@@ -647,8 +647,7 @@ int main(int argc, char **argv)
             fail("--data: no folder " + o.data_dir);
         fs::path archive = fs::path(o.data_dir) / "quiet_moss.zaf";
         if (!fs::exists(archive))
-            fprintf(stderr, "qm-capture: warning: no %s; scenes will have no data\n",
-                    archive.c_str());
+            fail("no " + archive.string() + ": the demo's archive is needed (see --data)");
         if (!o.contact_sheet.empty()) {
             fs::path parent = fs::path(o.contact_sheet).parent_path();
             if (!parent.empty() && !fs::is_directory(parent))

@@ -1,0 +1,142 @@
+// The glow shells (entries 29 to 34) as drawn: black at both ends, the cell lists' order, the
+// brightness wave's phase carried from frame to frame, and the labels with the moving glow.
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "assets/decoders.h"
+#include "assets/zaf.h"
+#include "scenes/creeds/creeds.h"
+#include "timeline/timeline.h"
+#include "tools/capture/capture.h"
+
+namespace {
+
+// Window x and y of the centre of cell (ring k, spoke i)'s first disc, the mean of its fan's
+// vertices under the current matrices; false where the far plane cut the fan.
+bool disc_centre(int spoke, int ring, double p[2])
+{
+    static GLfloat buffer[128];
+    glFeedbackBuffer(128, GL_2D, buffer);
+    glRenderMode(GL_FEEDBACK);
+    glCallList(10 + 15 * (20 * spoke + ring));
+    if (glRenderMode(GL_RENDER) != 8 * 8)   // eight triangles: token, count, three x y
+        return false;
+    p[0] = p[1] = 0;
+    for (int v = 0; v < 48; v++)
+        p[v % 2] += buffer[2 + v / 6 * 8 + v % 6] / 24;
+    return true;
+}
+
+// How a label shows in its window rectangle box (ends exclusive), texel by texel: the
+// correlation of its pixels with its two tiles (2n, 2n + 1) read left to right and upright,
+// and the spread (standard deviation) of its pixels.
+std::pair<double, double> label_likeness(const Frame &f, const Picture &pic, int label,
+                                         const int box[4])
+{
+    double sp = 0, st = 0, spp = 0, stt = 0, spt = 0;
+    for (int v = 0; v < 16; v++)
+        for (int u = 0; u < 64; u++) {
+            const uint8_t *t = pic.pixels + (2 * label + u / 32) * 1536 + (32 * v + u % 32) * 3;
+            Rgba c = f.at_gl(int(box[0] + (u + 0.5) * (box[2] - box[0]) / 64),
+                             int(box[3] - (v + 0.5) * (box[3] - box[1]) / 16));
+            double x = c.r + c.g + c.b, y = t[0] + t[1] + t[2];
+            sp += x, st += y, spp += x * x, stt += y * y, spt += x * y;
+        }
+    double vp = spp - sp * sp / 1024, vt = stt - st * st / 1024;
+    return {(spt - sp * st / 1024) / std::sqrt(vp * vt), std::sqrt(vp / 1024)};
+}
+
+}  // namespace
+
+TEST(Creeds, VeilsListsPhasesAndLabels)
+{
+    Capture_Open(CaptureSetup{QM_BUILD_DIR});
+    ZAF_Open(QM_BUILD_DIR "/quiet_moss.zaf");   // the loading sequence has closed it
+    static const Picture &pic = *ZAF_ReadPicture("creeds");   // kept, as the demo keeps its own
+    ZAF_Close();
+    Capture_SkipTo(Capture_FrameIndex(188.2, Capture_Fps()));
+    while (Capture_PeekEntry() != 29)
+        Capture_Skip();
+    Capture_Step();
+    EXPECT_TRUE(Capture_Read().black_gl(0, 0, 640, 480)) << "entry 29 starts under a black veil";
+
+    // Lists are spoke-major: a spoke's 20 cells share x (rings turn about X), x falls from the
+    // first spoke to the last, and the last name is 3009. The view cuts no fan.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-1000, 1000, -1000, 1000, -1000, 1000);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    double c[10][20][2];
+    for (int i = 0; i < 10; i++)
+        for (int k = 0; k < 20; k++) {
+            ASSERT_TRUE(disc_centre(i, k, c[i][k])) << "spoke " << i << ", ring " << k;
+            EXPECT_NEAR(c[i][k][0], c[i][0][0], 0.01) << "spoke " << i << ", ring " << k;
+            EXPECT_TRUE(i == 0 || c[i][0][0] < c[i - 1][0][0] - 1) << "spoke " << i;
+        }
+    EXPECT_TRUE(glIsList(3009));
+
+    // Entry 30. The second shell's spoke i starts from phase phase_start + 1 + i, and phase 1
+    // lights disc centres most. phase_start is the previous frame's ramp rounded, halves to
+    // even; one frame follows a forced ramp of exactly 4.5, which the clock never reaches. The
+    // render leaves the second shell's matrices current, so its disc centres are found there.
+    Capture_SkipTo(Capture_FrameIndex(192.45, Capture_Fps()));
+    for (int n = 0; n < 18; n++) {
+        if (n == 12) {
+            ramp_a = 4.5f;
+            Creeds_RenderA();
+        }
+        int start = int(std::nearbyint(ramp_a));
+        Capture_Step();
+        ASSERT_EQ(Capture_CurrentEntry(), 30);
+        Frame f = Capture_Read();
+        int red[8] = {}, brightest = 0;   // over one phase cycle, clear of the crowded poles
+        for (int i = 2; i < 8; i++) {
+            for (int k = 0; k < 20; k++)
+                if (double p[2]; disc_centre(i, k, p))
+                    red[i] = std::max<int>(red[i], f.at_gl(int(p[0]), int(p[1])).r);
+            brightest = red[i] > red[brightest] ? i : brightest;
+        }
+        EXPECT_EQ((start + 1 + brightest) % 6, 1) << "frame " << n << " after ramp " << start;
+    }
+
+    // Entries 30 to 33, shells apart: the labels upright in the corners, tiles 0-1 top left, 2-3
+    // top right, 4-5 bottom right, 6-7 bottom left. The glow veils one label per entry, taking
+    // much of its contrast.
+    const int lit[4] = {1, 2, 0, 3};
+    double spread[4][4];   // per label and entry
+    for (int e = 0; e < 4; e++) {
+        Frame f = Capture_FrameAt(194.7 + 8 * e);
+        ASSERT_EQ(Capture_CurrentEntry(), 30 + e);
+        int box[4][4] = {{640, 640}, {640, 640}, {640, 640}, {640, 640}};   // x0, y0, x1, y1
+        for (int y = 0; y < 480; y++)
+            for (int x = 0; x < 640; x++)
+                if ((y < 140 || y > 340) && f.at_gl(x, y).r >= 150) {   // bright, off the shells
+                    int *b = box[y > 240 ? x >= 320 : 3 - (x >= 320)];
+                    b[0] = std::min(b[0], x), b[1] = std::min(b[1], y);
+                    b[2] = std::max(b[2], x + 1), b[3] = std::max(b[3], y + 1);
+                }
+        for (int n = 0; n < 4; n++) {
+            const int *b = box[n], *across = box[n ^ 1], *up = box[3 - n];   // mirror images
+            EXPECT_TRUE(b[0] + across[2] == 640 && b[1] + up[3] == 480) << "label " << n;
+            auto [likeness, s] = label_likeness(f, pic, n, b);
+            EXPECT_TRUE(n == lit[e] || likeness > 0.97) << "label " << n << ": " << likeness;
+            spread[n][e] = s;
+        }
+    }
+    for (int n = 0; n < 4; n++)
+        for (int e = 0; e < 4; e++)
+            EXPECT_EQ(spread[n][e] < 0.7 * *std::max_element(spread[n], spread[n] + 4), n == lit[e])
+                << "label " << n << " in entry " << 30 + e;
+
+    // The last frame of entry 34 lies under the veil again.
+    Capture_SkipTo(Capture_FrameIndex(225.0, Capture_Fps()));
+    while (Capture_PeekEntry() == 34)
+        Capture_Step();
+    EXPECT_TRUE(Capture_Read().black_gl(0, 0, 640, 480)) << "entry 34 ends under a black veil";
+}

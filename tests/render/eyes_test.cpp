@@ -1,0 +1,140 @@
+// The eyes and stitch net (entries 8 to 15): the stitch layers the loader leaves, and what the
+// frames show of the band, the curtain, the eyes, the net's cover, the friezes and the close.
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "scenes/eyes/eyes.h"
+#include "timeline/timeline.h"
+#include "tools/capture/capture.h"
+
+namespace {
+
+// The darkest and the brightest channel value in a rectangle.
+std::pair<int, int> Range(const Frame &f, int x, int y, int w, int h)
+{
+    int least = 255, most = 0;
+    for (int j = y; j < y + h; j++)
+        for (int i = x; i < x + w; i++)
+            for (int v : {f.at_gl(i, j).r, f.at_gl(i, j).g, f.at_gl(i, j).b})
+                least = std::min(least, v), most = std::max(most, v);
+    return {least, most};
+}
+
+// Whether the w x h block of the frame at (x, y) is the source picture's block at (px, 0).
+bool ShowsPicture(const Frame &f, int x, int y, const Frame &picture, int px, int w, int h)
+{
+    for (int j = 0; j < h; j++)
+        for (int i = 0; i < w; i++)
+            if (!(f.at_gl(x + i, y + j) == picture.at_gl(px + i, j)))
+                return false;
+    return true;
+}
+
+Frame DrawFirstOf(int entry)
+{
+    while (Capture_PeekEntry() != entry)
+        Capture_Skip();
+    Capture_Step();
+    return Capture_Read();
+}
+
+// The entry's last frame, drawing every frame from demo time t on.
+Frame DrawLastOf(int entry, double t)
+{
+    Capture_SkipTo(Capture_FrameIndex(t, Capture_Fps()));
+    Frame last;
+    while (Capture_PeekEntry() == entry)
+        Capture_Step(), last = Capture_Read();
+    return last;
+}
+
+}  // namespace
+
+// Random layers open 100 stitches, none open the layer before; reveal layers keep the last
+// one's and open 16 more, never a pattern cell, so layer 80 leaves only the text closed.
+TEST(Eyes, StitchLayersFollowTheirPhases)
+{
+    if (!Capture_IsOpen())
+        Capture_Open(CaptureSetup{QM_BUILD_DIR, 60.0});
+    for (int layer = 0; layer <= 80; layer++) {
+        SCOPED_TRACE("layer " + std::to_string(layer));
+        const unsigned char(*open)[9] = Eyes_StitchLayer(layer);
+        int count = 0, shared = 0, dropped = 0, stray = 0;
+        for (int i = 0; i < 71; i++)
+            for (int j = 0; j < 9; j++) {
+                count += open[i][j];
+                bool before = layer > 0 && layer != 50 && Eyes_StitchLayer(layer - 1)[i][j];
+                shared += before && open[i][j];
+                dropped += before && !open[i][j];
+                stray += !open[i][j] && (i < 3 || i > 66 || j < 2 || j > 6);
+            }
+        EXPECT_EQ(count, layer < 50 ? 100 : 16 * (layer - 49));
+        EXPECT_EQ(layer < 50 ? shared : dropped, 0);
+        EXPECT_TRUE(layer < 80 || stray == 0);
+    }
+}
+
+// CTest runs each case in a process of its own; run together, this one goes on forward from
+// where the one above left the capture.
+TEST(Eyes, BandCurtainEyesNetAndClose)
+{
+    if (!Capture_IsOpen())
+        Capture_Open(CaptureSetup{QM_BUILD_DIR, 60.0});
+    const Frame eyes = Capture_ReadPng(QM_BUILD_DIR "/data/oczka.png");
+    const Frame lower = Capture_ReadPng(QM_BUILD_DIR "/data/fri1.png");
+    const Frame upper = Capture_ReadPng(QM_BUILD_DIR "/data/fri2.png");
+
+    // Entry 8's first frame is cleared before its init sets black, in the colour the scenes
+    // before it left. Then the band rises from below until the screen is white.
+    while (Capture_PeekEntry() != 8)
+        Capture_Skip();
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    Rgba p = DrawFirstOf(8).at_gl(320, 240);
+    EXPECT_TRUE(std::fabs(p.r - 255 * clear[0]) <= 1 && std::fabs(p.g - 255 * clear[1]) <= 1 &&
+                std::fabs(p.b - 255 * clear[2]) <= 1);
+    Capture_Step();
+    EXPECT_EQ(Range(Capture_Read(), 0, 8, 640, 472).second, 0);
+    Frame last = DrawLastOf(8, 31.95);
+    EXPECT_EQ(Range(last, 0, 0, 640, 440).first, 255);
+    EXPECT_GT(Range(last, 0, 440, 640, 40).first, 200);
+    // Entry 9 starts with the curtain closed.
+    EXPECT_EQ(Range(DrawFirstOf(9), 0, 0, 640, 480).first, 255);
+
+    // Entry 10: the open curtain, dark on its middle line; the eyes by step, each tile pixel
+    // for pixel (2f the left eye of frame f, 2f + 1 the right), or no eye at all (-1).
+    const int steps[][3] = {{0, -1, -1}, {1, 0, 0}, {30, 7, 7}, {42, 6, -1}, {49, -1, 6},
+                            {67, -1, -1}};
+    for (auto [step, left, right] : steps) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        while (Capture_PeekEntry() != 10 || std::nearbyint(ramp_a) < step)
+            Capture_Skip();
+        Capture_Step();
+        ASSERT_EQ(std::nearbyint(ramp_a), step);
+        Frame f = Capture_Read();
+        EXPECT_LT(f.mean_gl(0, 226, 260, 28).r, 30);
+        EXPECT_TRUE(left < 0 ? Range(f, 280, 224, 32, 32).second < 60
+                             : ShowsPicture(f, 280, 224, eyes, 64 * left, 32, 32));
+        EXPECT_TRUE(right < 0 ? Range(f, 328, 224, 32, 32).second < 60
+                              : ShowsPicture(f, 328, 224, eyes, 64 * right + 32, 32, 32));
+    }
+
+    // Entry 11 starts with the net under opaque black on the middle line (its pixels lie half
+    // a pixel off it), graded to white at the friezes, which lie in their bands.
+    Frame net = DrawFirstOf(11);
+    EXPECT_LE(Range(net, 0, 239, 640, 2).second, 1);
+    for (int y = 250; y < 410; y += 40)
+        EXPECT_GT(net.mean_gl(0, y + 40, 640, 1).r, net.mean_gl(0, y, 640, 1).r + 10) << y;
+    EXPECT_TRUE(ShowsPicture(net, 0, 0, lower, 0, 640, 64));
+    EXPECT_TRUE(ShowsPicture(net, 0, 416, upper, 0, 640, 64));
+
+    // Entry 15 ends with the band gone above the screen but for a faint trace at the top.
+    Frame end = DrawLastOf(15, 76.55);
+    EXPECT_EQ(Range(end, 0, 0, 640, 440).second, 0);
+    EXPECT_LT(Range(end, 0, 440, 640, 40).second, 16);
+}

@@ -1,0 +1,135 @@
+// The pulsing column (entry 35): the shape of the column and its shell, how the waves move
+// along it with ramp_a, the backdrop outside the band, and the sprites at rest half-way.
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "scenes/lathe/lathe.h"
+#include "timeline/timeline.h"
+#include "tools/capture/capture.h"
+
+namespace {
+
+const CaptureSetup setup{QM_BUILD_DIR};
+
+double radius(const LatheVertex &p) { return std::hypot(p.x, p.z); }
+double angle(const LatheVertex &p) { return std::atan2(p.z, -p.x); }
+
+// Column radius 20, shell five times wider, both on the +z half; each mid-cell halfway between
+// its rings in height and its points in angle; rings 0 and 1 coincide, ring 29 stands 112
+// higher, the shell 2.6 times as tall. The swell factors span 0.1 ... 1.5 and repeat after 24
+// entries to within half a step, so the wrap of ramp_a from 24 to 0 barely shows.
+TEST(Lathe, ColumnShellAndWaveTable)
+{
+    if (!Capture_IsOpen())
+        Capture_Open(setup);
+    const LatheView v = Lathe_View();
+    struct Side { const LatheVertex (*rings)[16]; const LatheVertex (*mids)[15]; double r; };
+    for (auto [rings, mids, r] :
+         {Side{v.inner, v.mid_inner, 20}, Side{v.outer, v.mid_outer, 100}})
+        for (int i = 0; i < 29; i++)
+            for (int k = 0; k < 15; k++) {
+                for (const LatheVertex &p : {rings[i][k], rings[i + 1][k + 1], mids[i][k]})
+                    EXPECT_TRUE(std::fabs(radius(p) - r) < 1e-3 * r && p.z >= 0) << i << " " << k;
+                EXPECT_FLOAT_EQ(mids[i][k].y, (rings[i][k + 1].y + rings[i + 1][k].y) / 2) << i;
+                EXPECT_NEAR(angle(mids[i][k]), (angle(rings[i][k]) + angle(rings[i][k + 1])) / 2,
+                            1e-5) << k;
+            }
+    EXPECT_EQ(v.inner[0][0].y, v.inner[1][0].y);
+    EXPECT_FLOAT_EQ(v.inner[29][0].y - v.inner[0][0].y, 112);
+    EXPECT_FLOAT_EQ(v.outer[29][0].y - v.outer[0][0].y, 2.6f * 112);
+
+    const auto [low, high] = std::minmax_element(v.wave, v.wave + 83);
+    EXPECT_TRUE(std::fabs(*low - 0.1f) < 0.01f && std::fabs(*high - 1.5f) < 0.01f);
+    float step = 0;
+    for (int m = 0; m + 1 < 83; m++)
+        step = std::max(step, std::fabs(v.wave[m + 1] - v.wave[m]));
+    for (int m = 0; m + 24 < 83; m++)
+        EXPECT_LT(std::fabs(v.wave[m + 24] - v.wave[m]), step / 2) << m;
+}
+
+// How much a render at ramp_a = a swells inner rings 0 ... 28, then mid-cell rings 0 ... 28.
+std::vector<float> swell_at(float a)
+{
+    const LatheView v = Lathe_View();
+    ramp_a = a;
+    Lathe_Render();
+    std::vector<float> s;
+    for (int r = 0; r < 58; r++)
+        s.push_back(r < 29 ? v.live_inner[r][0].x / v.inner[r][0].x
+                           : v.live_mid_inner[r - 29][0].x / v.mid_inner[r - 29][0].x);
+    return s;
+}
+
+TEST(Lathe, BackdropSpritesAndWaves)
+{
+    if (!Capture_IsOpen())
+        Capture_Open(setup);
+    while (Capture_PeekEntry() != 35)
+        Capture_Skip();
+    const int64_t first = Capture_NextFrame();
+    Capture_Step();
+
+    // From the second frame on the backdrop draws without the depth test: outside the band
+    // "fel" shows exactly as stored, 24 rows up from the bottom, black above and below it.
+    Capture_Step();
+    const Frame f = Capture_Read(), fel = Capture_ReadPng(QM_BUILD_DIR "/data/fel.png");
+    EXPECT_TRUE(f.black_gl(0, 0, 640, 24) && f.black_gl(0, 456, 640, 24));
+    int wrong = 0;
+    for (int y = 24; y < 456; y = y == 79 ? 400 : y + 1)
+        for (int x = 0; x < 640; x++) {
+            Rgba a = f.at_gl(x, y), b = fel.at_gl(x, y - 24);
+            wrong += a.r != b.r || a.g != b.g || a.b != b.b;
+        }
+    EXPECT_EQ(wrong, 0);
+
+    // Half-way chan_x crosses 0 and every sprite sits at its table place, seen through the
+    // band's own camera: the sprites change each centre inside the band, against the same
+    // frame drawn with the layers far out of view.
+    Capture_SkipTo(first + 600);
+    Capture_Step();
+    ASSERT_LT(std::fabs(chan_x), 0.1f);
+    const Frame with = Capture_Read();
+    const float drift = std::exchange(chan_x, 1e4f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    Lathe_Render();
+    const Frame without = Capture_Read();
+    chan_x = drift;
+    glCallList(3);   // the band's viewport and camera
+    GLdouble model[16], projection[16], x, y, z;
+    GLint viewport[4];
+    glGetDoublev(GL_MODELVIEW_MATRIX, model);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const LatheView v = Lathe_View();
+    int inside = 0;
+    for (int layer = 0; layer < 4; layer++)
+        for (const float *p : v.sprites[layer]) {
+            gluProject(p[0], p[1], v.layer_z[layer], model, projection, viewport, &x, &y, &z);
+            if (x < 0 || x >= 640 || y < 80 || y >= 400)
+                continue;
+            inside++;
+            EXPECT_NE(with.at_gl(int(x), int(y)), without.at_gl(int(x), int(y)))
+                << "layer " << layer + 1 << " at (" << p[0] << ", " << p[1] << ")";
+        }
+    EXPECT_GT(inside, 40);
+
+    // The waves move in whole steps of ramp_a, travel down the column one ring per two steps,
+    // each mid-cell ring one step ahead of the ring below it; at 24 they stay within the table.
+    EXPECT_EQ(swell_at(23), swell_at(23.99f));
+    const std::vector<float> s5 = swell_at(5), s6 = swell_at(6), s7 = swell_at(7);
+    for (int r = 0; r < 28; r++)
+        EXPECT_TRUE(s7[r] == s5[r + 1] && std::fabs(s5[29 + r] - s6[r]) < 1e-6f) << r;
+    const std::vector<float> top = swell_at(24);
+    EXPECT_NE(swell_at(23.99f), top);
+    for (float s : top)
+        EXPECT_TRUE(s > 0.09f && s < 1.51f) << s;
+}
+
+}  // namespace
