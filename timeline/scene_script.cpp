@@ -9,6 +9,7 @@
 #include "scenes/creeds/creeds.h"
 #include "scenes/dotwall/dotwall.h"
 #include "scenes/eyes/eyes.h"
+#include "scenes/finale/finale.h"
 #include "scenes/lathe/lathe.h"
 #include "scenes/mascot/mascot.h"
 
@@ -135,16 +136,22 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .ramp_a_from = 0, .ramp_a_to = 24, .ramp_a_speed = 20,
               .init = Lathe_Init, .render = Lathe_Render},
     // Finale
-    /* 36 */ {.x_from = 0, .x_to = 482, .x_speed_from = 480, .x_speed_to = 100},
-    /* 37 */ {.x_from = 0, .x_to = 19, .x_speed_from = 25, .x_speed_to = 30},
+    /* 36 */ {.x_from = 0, .x_to = 482, .x_speed_from = 480, .x_speed_to = 100,
+              .init = Finale_Init, .render = Finale_RenderShutters},
+    /* 37 */ {.x_from = 0, .x_to = 19, .x_speed_from = 25, .x_speed_to = 30,
+              .render = Finale_RenderStack},
     /* 38 */ {.x_from = 0, .x_to = 2500, .x_speed_from = 50, .x_speed_to = 50,
               .ramp_a_from = 0, .ramp_a_to = 20.21f, .ramp_a_speed = 26.131f,
-              .wave_a_amp = 60, .wave_a_freq = 2, .wave_a_phase = 0},
-    /* 39 */ {.x_from = 19, .x_to = 0, .x_speed_from = -25, .x_speed_to = -30},
+              .wave_a_amp = 60, .wave_a_freq = 2, .wave_a_phase = 0,
+              .render = Finale_RenderWaterText},
+    /* 39 */ {.x_from = 19, .x_to = 0, .x_speed_from = -25, .x_speed_to = -30,
+              .render = Finale_RenderStack},
     /* 40 */ {.x_from = 480, .x_to = -4, .x_speed_from = -480, .x_speed_to = -100,
-              .wave_a_amp = 0.25f, .wave_a_freq = 30, .wave_a_phase = 0},
+              .wave_a_amp = 0.25f, .wave_a_freq = 30, .wave_a_phase = 0,
+              .render = Finale_RenderReveal},
     /* 41 */ {.x_from = 0, .x_to = 1, .x_speed_from = 0.01f, .x_speed_to = 0.2f,
-              .wave_a_amp = 0.25f, .wave_a_freq = 30, .wave_a_phase = 0},
+              .wave_a_amp = 0.25f, .wave_a_freq = 30, .wave_a_phase = 0,
+              .render = Finale_RenderLast},
     // Terminator: receives the end time of entry 41.
     /* 42 */ {},
 };

@@ -1,0 +1,139 @@
+// The finale (entries 36 to 41): what its loader refuses, the message's dot bitmap, and what its
+// renders show when driven with chosen channels on the GL state the timeline leaves at entry 36.
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+#include <unistd.h>
+
+#include "fuzz/zaf_craft.h"
+#include "scenes/dot_font.h"
+#include "scenes/finale/finale.h"
+#include "timeline/timeline.h"
+#include "tools/capture/capture.h"
+
+namespace {
+
+// One frame of a render with the given channels, outside the timeline's own frames.
+Frame Draw(void (*render)(void), float x, float ramp = 0, float wave = 0)
+{
+    chan_x = x, ramp_a = ramp, wave_a = wave;
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    render();
+    return Capture_Read();
+}
+
+int Distance(Rgba a, Rgba b)
+{
+    return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+}
+
+// Pixels unlike the picture with its even tile columns raised by d and its odd ones lowered by
+// d, black where a column has moved away.
+int CombMismatches(const Frame &f, const Frame &picture, int d)
+{
+    int bad = 0;
+    for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++) {
+            int from = (x / 64) % 2 == 0 ? y - d : y + d;
+            Rgba want = from >= 0 && from < 480 ? picture.at_gl(x, from) : Rgba{0, 0, 0, 0};
+            bad += Distance(f.at_gl(x, y), want) != 0;
+        }
+    return bad;
+}
+
+// Mean difference, over the pixels where a and b differ, between b and a moved left by dx.
+double ShiftError(const Frame &a, const Frame &b, int dx)
+{
+    double sum = 0, n = 0;
+    for (int y = 0; y < 480; y++)
+        for (int x = 120; x < 520; x++)
+            if (Distance(a.at_gl(x, y), b.at_gl(x, y)) > 30)
+                sum += Distance(a.at_gl(x + dx, y), b.at_gl(x, y)), n++;
+    return sum / n;
+}
+
+}  // namespace
+
+// A picture of another tile layout or a short message ends loading with one line and status 1,
+// before the lists or the bitmap could read past them.
+TEST(FinaleDeathTest, LoaderRefusesWhatItWouldReadPast)
+{
+    const std::string path = testing::TempDir() + "finale.zaf";
+    const CraftEntry a{"siekierka", ZAF_TYPE_PICTURE, Craft_Picture(10, 15, 64, 32)},
+        b{"butterfly", ZAF_TYPE_PICTURE, Craft_Picture(3, 1, 128, 256)};
+    const std::pair<std::vector<CraftEntry>, std::string> cases[] = {
+        {{{"siekierka", ZAF_TYPE_PICTURE, Craft_Picture(10, 14, 64, 32)}},
+         "\"siekierka\" is 10 x 14 tiles of 64 x 32"},
+        {{a, b, {"water", ZAF_TYPE_DATA, std::string(109, 'A')}}, "\"water\" is 109 bytes"}};
+    for (const auto &[entries, says] : cases) {
+        std::ofstream(path, std::ios::binary) << Craft_Archive(entries);
+        EXPECT_EXIT((dup2(2, 1), ZAF_Open(path.c_str()), Finale_Load()),
+                    testing::ExitedWithCode(1), "Finale_Load: FATAL_ERROR: .*" + says);
+    }
+}
+
+TEST(Finale, BitmapAndFramesOfTheSixEntries)
+{
+    // Every font dot of a character is a 3 x 3 block; bytes without a glyph leave 24 blank
+    // columns.
+    Capture_Open(CaptureSetup{QM_BUILD_DIR, 60});
+    std::ifstream in(QM_BUILD_DIR "/data/water.txt", std::ios::binary);
+    const std::string message{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GE(message.size(), 110u);
+    int lit = 0, wrong = 0;
+    for (int c = 0; c < 110 * 24; c++)
+        for (int row = 0; row < 15; row++) {
+            lit += Finale_TextCell(c, row);
+            wrong += Finale_TextCell(c, row) != DotFont_Cell(message[c / 24], row / 3, c % 24 / 3);
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(lit, 0);
+
+    const Frame picture = Capture_ReadPng(QM_BUILD_DIR "/data/siekierka.png");
+    while (Capture_PeekEntry() != 36)
+        Capture_Skip();
+    Capture_Step();
+    EXPECT_TRUE(Capture_Read().black_gl(0, 0, 640, 480)) << "both comb halves off screen";
+
+    // The comb: its halves off screen, halfway, met, and 2 past meeting; closed over entry 40.
+    for (int x : {0, 240, 480, 482})
+        EXPECT_EQ(CombMismatches(Draw(Finale_RenderShutters, x), picture, 480 - x), 0) << x;
+    EXPECT_EQ(CombMismatches(Draw(Finale_RenderReveal, 480), picture, 0), 0);
+
+    // The stack: no square at 0, then one more past each whole number.
+    EXPECT_EQ(CombMismatches(Draw(Finale_RenderStack, 0), picture, 0), 0);
+    for (auto [a, b, same] : {std::tuple{0.0f, 0.1f, false}, {0.1f, 1.0f, true},
+                              {1.0f, 1.1f, false}, {18.1f, 19.0f, true}})
+        EXPECT_EQ(Draw(Finale_RenderStack, a) == Draw(Finale_RenderStack, b), same) << a;
+
+    // The wave: scroll and phase are rounded halves to even, and phase 20 is phase 0.
+    const Frame text = Draw(Finale_RenderWaterText, 100);
+    for (auto [x, ramp, same] : {std::tuple{100.5f, 0.5f, true}, {99.5f, 0.0f, true},
+                                 {100.0f, 19.5f, true}, {101.0f, 0.0f, false},
+                                 {100.0f, 1.0f, false}})
+        EXPECT_EQ(Draw(Finale_RenderWaterText, x, ramp) == text, same) << x << ", " << ramp;
+    // Three more columns of scroll move the text left, not right.
+    const Frame later = Draw(Finale_RenderWaterText, 103);
+    int best = 0;
+    for (int dx = -40; dx <= 40; dx++)
+        best = ShiftError(text, later, dx) < ShiftError(text, later, best) ? dx : best;
+    EXPECT_GT(best, 5);
+    EXPECT_LT(ShiftError(text, later, best), 0.5 * ShiftError(text, later, -best)) << best;
+
+    // The stripes, comb gone: black of alpha flicker + 0.25 on the band edges (rows 113, 177,
+    // ...) and 0.25 - flicker mid-band, measured against the flicker that leaves them clear.
+    const Frame edges_clear = Draw(Finale_RenderReveal, -4, 0, -0.25f);
+    const Frame middles_clear = Draw(Finale_RenderReveal, -4, 0, 0.25f);
+    for (float flicker : {-0.25f, -0.1f, 0.0f, 0.2f, 0.25f}) {
+        Frame f = Draw(Finale_RenderReveal, -4, 0, flicker);
+        for (int y = 113; y < 367; y += 32) {
+            bool edge = (y - 113) % 64 == 0;
+            double kept = f.mean_gl(170, y, 380, 1).r /
+                          (edge ? edges_clear : middles_clear).mean_gl(170, y, 380, 1).r;
+            EXPECT_NEAR(kept, edge ? 0.75 - flicker : 0.75 + flicker, 0.03) << flicker << ", " << y;
+        }
+    }
+    // The close: unscaled and uncovered at 0, as in the reveal; black at 1.
+    EXPECT_TRUE(Draw(Finale_RenderLast, 0, 0, 0.1f) == Draw(Finale_RenderReveal, -4, 0, 0.1f));
+    EXPECT_TRUE(Draw(Finale_RenderLast, 1).black_gl(0, 0, 640, 480));
+}
