@@ -11,6 +11,7 @@
 #include "scenes/eyes/eyes.h"
 #include "scenes/finale/finale.h"
 #include "scenes/lathe/lathe.h"
+#include "scenes/mascot/mascot.h"
 #include "scenes/stem/stem.h"
 
 namespace {
@@ -28,13 +29,17 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .init = Boot_InitWipe, .render = Boot_RenderWipe},
     // Mascot trails and sparks
     /*  4 */ {.x_from = 0, .x_to = 1440, .x_speed_from = 270, .x_speed_to = 270,
-              .y_from = 1, .y_to = 0, .y_speed_from = -0.01f},
-    /*  5 */ {.x_from = 1440, .x_to = 3600, .x_speed_from = 270, .x_speed_to = 270},
+              .y_from = 1, .y_to = 0, .y_speed_from = -0.01f,
+              .init = Mascot_Init, .render = Mascot_RenderA},
+    /*  5 */ {.x_from = 1440, .x_to = 3600, .x_speed_from = 270, .x_speed_to = 270,
+              .render = Mascot_RenderB},
     /*  6 */ {.x_from = 3600, .x_to = 5040, .x_speed_from = 270, .x_speed_to = 270,
-              .y_from = 0, .y_to = 1, .y_speed_from = 0.01f},
+              .y_from = 0, .y_to = 1, .y_speed_from = 0.01f,
+              .render = Mascot_RenderA},
     /*  7 */ {.x_from = 5040, .x_to = 5400, .x_speed_from = 270, .x_speed_to = 270,
               .y_from = 0, .y_to = 680, .y_speed_from = 20,
-              .z_from = 640, .z_to = -40, .z_speed_from = -20},
+              .z_from = 640, .z_to = -40, .z_speed_from = -20,
+              .render = Mascot_RenderC},
     // Eyes and stitch net
     /*  8 */ {.x_from = -960, .x_to = 0, .x_speed_from = 300, .x_speed_to = 800,
               .init = Eyes_Init, .render = Eyes_RenderA},
