@@ -47,9 +47,10 @@ TEST(Helmet, FontShellAndLightReach)
     // and 2, columns 0 and 7 dark. Bytes without a glyph, negative ones included, are blank.
     for (int r = 0; r < dot_font_rows; r++)
         for (int k = 0; k < dot_font_columns; k++) {
-            if (r == 4 || k < 3 || k == 7)
+            if (r == 4 || k < 3 || k == 7) {
                 EXPECT_EQ(DotFont_Cell('F', r, k), r == 4 ? k >= 1 && k <= 6 : k == 1 || k == 2)
                     << "row " << r << ", column " << k;
+            }
             for (signed char blank : {' ', '`', '\x7f', char(-70)})
                 EXPECT_EQ(DotFont_Cell(blank, r, k), 0) << int(blank);
         }
