@@ -41,7 +41,8 @@ std::pair<int, float> DrawDot(float x, float y)
 
 TEST(Helmet, FontShellAndLightReach)
 {
-    Capture_Open(CaptureSetup{.data_dir = QM_BUILD_DIR});
+    if (!Capture_IsOpen())
+        Capture_Open(CaptureSetup{.data_dir = QM_BUILD_DIR});
     Helmet_Init();   // the glow disc's list
     // F stands upright, unmirrored: its top row lit in columns 1 to 6, its stem in columns 1
     // and 2, columns 0 and 7 dark. Bytes without a glyph, negative ones included, are blank.
@@ -79,8 +80,10 @@ TEST(Helmet, FontShellAndLightReach)
     // Under a view that clips nothing: the nearest a dot comes to the light is 200 units, so
     // 0.6 is the brightest it gets.
     glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
     glOrtho(-1000, 1000, -1000, 1000, -1000, 1000);
     glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
     EXPECT_EQ(DrawDot(0, 100), std::make_pair(12, 0.6f));   // 8 disc triangles, 4 beams
     // Float by float across the end of the light's reach at its height: dots are drawn whole
     // up to the last, which lies exactly at the reach with alpha 0; beyond, nothing at all.
