@@ -10,6 +10,7 @@
 #include "scenes/dotwall/dotwall.h"
 #include "scenes/eyes/eyes.h"
 #include "scenes/finale/finale.h"
+#include "scenes/helmet/helmet.h"
 #include "scenes/lathe/lathe.h"
 #include "scenes/mascot/mascot.h"
 #include "scenes/stem/stem.h"
@@ -113,7 +114,8 @@ constexpr SceneEntry authored_entries[scene_entry_count] = {
               .ramp_a_from = 0, .ramp_a_to = 360, .ramp_a_speed = 30,
               .ramp_b_from = 0, .ramp_b_to = 360, .ramp_b_speed = 50,
               .wave_a_amp = 10, .wave_a_freq = 3, .wave_a_phase = 0,
-              .wave_b_amp = 0.5f, .wave_b_freq = 3},
+              .wave_b_amp = 0.5f, .wave_b_freq = 3,
+              .init = Helmet_Init, .render = Helmet_Render},
     // Glow shells and corner labels
     /* 29 */ {.x_from = 180, .x_to = 360, .x_speed_from = 60, .x_speed_to = 90,
               .y_from = 1, .y_to = 0, .y_speed_from = -0.9f, .y_speed_to = -0.4f,
