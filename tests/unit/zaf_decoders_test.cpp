@@ -13,54 +13,53 @@ namespace {
 
 using ZafDecoders = ZafTest;
 
-TEST_F(ZafDecoders, PicturesMapTheHeaderAndCopyThePixels)
-{
-    struct Case {
-        uint32_t across, down, w, h;
-        std::string tail;   // bytes after the pixels, to be ignored
-    };
-    const Case cases[] = {{1, 1, 4, 4, ""}, {3, 2, 16, 4, "trailing bytes"}, {0, 5, 8, 8, ""}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.across << "x" << c.down << " tiles");
-        std::string payload = Craft_Picture(c.across, c.down, c.w, c.h);
-        std::string path = Write(Craft_Archive({{"pic", ZAF_TYPE_PICTURE, payload + c.tail}}));
-        ASSERT_EQ(ZAF_Open(path.c_str()), 0);
-        Picture *picture = ZAF_ReadPicture("pic");
-        EXPECT_EQ(std::vector<uint32_t>({picture->tiles_across, picture->tiles_down,
-                                         picture->tile_width, picture->tile_height}),
-                  std::vector<uint32_t>({c.across, c.down, c.w, c.h}));
-        EXPECT_EQ(std::string((char *)picture->pixels, payload.size() - 16), payload.substr(16));
-        free(picture->pixels);
-        free(picture);
-        ZAF_Close();
-    }
-}
-
-TEST_F(ZafDecoders, MeshesCarryCountsAndTriangles)
+// Fault caught: header words mapped to the wrong fields (the payload's order is across, down,
+// width, height for pictures, count then the carried word for meshes), a body not copied as it
+// is, bytes past the body taken in, an empty picture or mesh refused.
+TEST_F(ZafDecoders, HeadersMapToTheirFieldsAndTheBodyIsCopied)
 {
     const std::vector<float> two = {0, 0, 0, 1, 0, 0, 1, 1, 0, -1.5f, 2.25f, 1e-3f, 3, 4, 5,
                                     6, 7, 8.5f};
-    struct Case {
-        uint32_t count, second;
-        std::vector<float> floats;
-        std::string tail;   // to be ignored
+    const struct {
+        uint32_t type, words[4];
+        std::vector<float> floats;   // a mesh's triangles
+        std::string tail;            // bytes after the body, to be ignored
+    } cases[] = {
+        {ZAF_TYPE_PICTURE, {3, 2, 16, 4}, {}, "trailing bytes"},
+        {ZAF_TYPE_PICTURE, {0, 5, 8, 8}, {}, ""},
+        {ZAF_TYPE_MESH, {0, 77}, {}, "ignored"},
+        {ZAF_TYPE_MESH, {2, 0xffffffff}, two, std::string(36, 'x')},
     };
-    const Case cases[] = {{0, 77, {}, "ignored"}, {2, 0xffffffff, two, std::string(36, 'x')}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.count);
-        std::string payload = Craft_Mesh(c.count, c.second, c.floats) + c.tail;
-        ASSERT_EQ(ZAF_Open(Write(Craft_Archive({{"mesh", ZAF_TYPE_MESH, payload}})).c_str()), 0);
-        Mesh *mesh = ZAF_ReadASE("mesh");
-        EXPECT_EQ(mesh->triangle_count, c.count);
-        EXPECT_EQ(mesh->second_count, c.second);
-        ASSERT_NE(mesh->triangles, nullptr);
-        EXPECT_EQ(std::vector<float>(mesh->triangles, mesh->triangles + c.count * 9), c.floats);
-        free(mesh->triangles);
-        free(mesh);
+    for (const auto &c : cases) {
+        const uint32_t *w = c.words;
+        const bool picture = c.type == ZAF_TYPE_PICTURE;
+        SCOPED_TRACE(testing::Message() << w[0] << " " << w[1] << " " << w[2] << " " << w[3]);
+        const std::string body = picture ? Craft_Picture(w[0], w[1], w[2], w[3])
+                                         : Craft_Mesh(w[0], w[1], c.floats);
+        ASSERT_EQ(ZAF_Open(Write(Craft_Archive({{"e", c.type, body + c.tail}})).c_str()), 0);
+        if (picture) {
+            Picture *p = ZAF_ReadPicture("e");
+            EXPECT_EQ(std::vector<uint32_t>({p->tiles_across, p->tiles_down, p->tile_width,
+                                             p->tile_height}),
+                      std::vector<uint32_t>(w, w + 4));
+            EXPECT_EQ(std::string((char *)p->pixels, body.size() - 16), body.substr(16));
+            free(p->pixels);
+            free(p);
+        } else {
+            Mesh *m = ZAF_ReadASE("e");
+            EXPECT_EQ(m->triangle_count, w[0]);
+            EXPECT_EQ(m->second_count, w[1]);
+            ASSERT_NE(m->triangles, nullptr);
+            EXPECT_EQ(std::vector<float>(m->triangles, m->triangles + w[0] * 9), c.floats);
+            free(m->triangles);
+            free(m);
+        }
         ZAF_Close();
     }
 }
 
+// Fault caught: a payload that promises more than it holds read past its end, a size that
+// overflows, a failed allocation, or any of them ending without its own message.
 TEST_F(ZafDecoders, FailuresEndWithTheirMessageAndStatusOne)
 {
     // 24 MB payloads of zeros for the allocation failures: the archive's buffer fits under

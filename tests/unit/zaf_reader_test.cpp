@@ -27,6 +27,9 @@ const std::string good = Craft_Archive({{"pic", ZAF_TYPE_PICTURE, "picture paylo
                                         {"text", ZAF_TYPE_DATA, "some text"},
                                         {"pic", ZAF_TYPE_PICTURE, "unreachable"}});
 
+// Fault caught: a name matched by prefix or case or past its field, a directory or payload
+// that promises more than the file holds read past its end, any failure ending without its own
+// message (or with one where it must be silent).
 TEST_F(ZafReader, FailuresEndWithTheirMessageAndStatusOne)
 {
     const std::string not_found = "ZAF_Read: FATAL_ERROR: File not found.\n";
@@ -43,11 +46,9 @@ TEST_F(ZafReader, FailuresEndWithTheirMessageAndStatusOne)
         {"file missing", "", "pic", ZAF_TYPE_PICTURE, ""},
         {"magic ZAF and NUL", std::string("ZAF\0", 4) + good.substr(4), "pic", ZAF_TYPE_PICTURE,
          ""},
-        {"file of three bytes", "ZAF", "pic", ZAF_TYPE_PICTURE, ""},
         {"name not found", good, "nope", ZAF_TYPE_PICTURE, not_found},
         {"name differs in case", good, "PIC", ZAF_TYPE_PICTURE, not_found},
         {"prefix of a name", good, "pi", ZAF_TYPE_PICTURE, not_found},
-        {"no entries", Craft_Archive({}), "pic", ZAF_TYPE_PICTURE, not_found},
         {"name field without its NUL", no_nul, std::string(40, 'n'), ZAF_TYPE_PICTURE,
          not_found},
         {"first entry of the name has another type",
@@ -84,6 +85,8 @@ TEST_F(ZafReader, FailuresEndWithTheirMessageAndStatusOne)
     }
 }
 
+// Fault caught: a later entry of a name read instead of the first, reserved words checked,
+// buffers freed with the archive, a second close failing.
 TEST_F(ZafReader, ReadsTheFirstEntryOfANameAndCloseIsHarmless)
 {
     EXPECT_EQ(ZAF_Close(), 0);   // nothing open
@@ -100,6 +103,7 @@ TEST_F(ZafReader, ReadsTheFirstEntryOfANameAndCloseIsHarmless)
     free(text);
 }
 
+// Fault caught: a stored size larger than the data refused, or kept for the next read.
 TEST_F(ZafReader, LargerStoredSizeReadsAndIsCorrectedToTheTrueLength)
 {
     const std::string payload = Noise(1000);
@@ -122,6 +126,7 @@ TEST_F(ZafReader, LargerStoredSizeReadsAndIsCorrectedToTheTrueLength)
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Fault caught: a failed allocation of the output buffer used, or ending without its message.
 TEST_F(ZafReader, AllocationFailureOfTheOutputBufferIsOneLine)
 {
     // 2 MB that do not compress may claim 1.5 GB inflated; with 256 MB of address space
