@@ -1,6 +1,6 @@
 // The demo's data as the build packs it into quiet_moss.zaf, read with the demo's own reader:
-// the entries, picture layouts and content the scenes rely on, texts the dot font can draw,
-// meshes within their bounds, the build steps' refusal of bad sources, a reproducible archive.
+// picture layouts and content the scenes rely on, texts the dot font can draw, meshes within
+// their bounds, the build steps' refusal of bad sources, a reproducible archive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,8 +19,18 @@
 namespace {
 
 const std::string build_dir = QM_BUILD_DIR, source_dir = QM_SOURCE_DIR;
-const char *const pictures[] = {"bootpic", "logo",      "fri1", "fri2",      "oczka",
-                                "creeds",  "brzydalek", "fel",  "siekierka", "butterfly"};
+// Tile width and height, tiles across and down, width, height: 0 leaves it to the picture;
+// min_tiles and tile_pixels bind only where non-zero.
+const struct {
+    const char *name;
+    uint32_t exact[6], min_tiles, tile_pixels;
+} layouts[] = {
+    {"bootpic", {32, 32, 20, 15}, 0, 0},   {"logo", {}, 0, 0},
+    {"fri1", {0, 0, 0, 0, 640, 64}, 0, 0}, {"fri2", {0, 0, 0, 0, 640, 64}, 0, 0},
+    {"oczka", {32, 32}, 16, 0},            {"creeds", {}, 8, 512},
+    {"brzydalek", {}, 0, 0},               {"fel", {0, 0, 0, 0, 640}, 0, 0},
+    {"siekierka", {64, 32, 10, 15}, 0, 0}, {"butterfly", {128, 256, 3, 1}, 0, 0},
+};
 const struct { const char *name; size_t length; } texts[] = {{"helmet", 142}, {"water", 110}};
 
 // The built archive, opened once with the demo's own reader and decoders: a missing entry, a
@@ -65,37 +75,10 @@ PictureView View(const char *name)
     return view;
 }
 
-TEST(Data, ArchiveHoldsExactlyTheEntriesTheScenesRead)
-{
-    const ProcessResult list = Run_Command(build_dir + "/zaf list " + build_dir + "/quiet_moss.zaf");
-    ASSERT_EQ(list.status, 0) << list.output;
-    std::vector<std::string> entries;   // "name (type)", from every line below the heading
-    for (const std::string &line : Split_Lines(list.output)) {
-        std::string name, kind, type;
-        std::istringstream(line) >> name >> kind >> type;
-        if (name != "NAME") entries.push_back(name + " " + type);
-    }
-    std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{"bootpic (16)", "brzydalek (16)", "butterfly (16)", "creeds (16)",
-                                                 "fel (16)", "fri1 (16)", "fri2 (16)", "helmet (32)",
-                                                 "lemurbandit (15)", "lodyga (15)", "logo (16)", "oczka (16)",
-                                                 "siekierka (16)", "water (32)"}));
-}
-
+// Fault caught: a picture redrawn with another tile layout, size or placement than its scene
+// draws it with (tiles read past, parts off screen), or left blank.
 TEST(Data, PicturesKeepTheLayoutsTheirScenesRelyOnAndHaveContrast)
 {
-    // Tile width and height, tiles across and down, width, height: 0 leaves it to the picture;
-    // min_tiles and tile_pixels bind only where non-zero.
-    const struct {
-        const char *name;
-        uint32_t exact[6], min_tiles, tile_pixels;
-    } layouts[] = {
-        {"bootpic", {32, 32, 20, 15}, 0, 0},   {"logo", {}, 0, 0},
-        {"fri1", {0, 0, 0, 0, 640, 64}, 0, 0}, {"fri2", {0, 0, 0, 0, 640, 64}, 0, 0},
-        {"oczka", {32, 32}, 16, 0},            {"creeds", {}, 8, 512},
-        {"brzydalek", {}, 0, 0},               {"fel", {0, 0, 0, 0, 640}, 0, 0},
-        {"siekierka", {64, 32, 10, 15}, 0, 0}, {"butterfly", {128, 256, 3, 1}, 0, 0},
-    };
     for (const auto &want : layouts) {
         SCOPED_TRACE(want.name);
         const PictureView p = View(want.name);
@@ -119,7 +102,10 @@ TEST(Data, PicturesKeepTheLayoutsTheirScenesRelyOnAndHaveContrast)
     EXPECT_LE(80 + creature.Height(), 24 + fel.Height());
 }
 
-TEST(Data, BootPictureLeavesTheIndicatorBandCalmAndDark)
+// Fault caught: content the scenes show lost to a redrawing: a busy or bright band under the
+// boot indicators (they would not stand out), eye frames that do not open in order, a seam
+// where the creature meets its backdrop.
+TEST(Data, PicturesCarryWhatTheirScenesShow)
 {
     // The eight indicators are drawn in translucent amber over x 0-340, y 420-470.
     const PictureView boot = View("bootpic");
@@ -127,35 +113,31 @@ TEST(Data, BootPictureLeavesTheIndicatorBandCalmAndDark)
     for (int c = 0; c < 3; c++) {
         double sum = 0, square = 0;
         for (uint32_t y = 420; y < 470; y++)
-            for (uint32_t x = 0; x < 340; x++) sum += boot.At(x, y)[c], square += boot.At(x, y)[c] * boot.At(x, y)[c];
+            for (uint32_t x = 0; x < 340; x++)
+                sum += boot.At(x, y)[c], square += boot.At(x, y)[c] * boot.At(x, y)[c];
         const double mean = sum / (340 * 50);
         EXPECT_LT(std::sqrt(square / (340 * 50) - mean * mean), 4.0) << "channel " << c;
         EXPECT_LT(mean, 80.0) << "channel " << c;
     }
-}
 
-TEST(Data, EyeFramesOpenFromClosedToWide)
-{
-    // Tile n starts n × 3072 bytes into the pixels: 2f the left eye, 2f + 1 the right.
+    // Tile n starts n × 3072 bytes into the pixels: 2f the left eye, 2f + 1 the right; each
+    // frame shows more lit pixels than the one before, even the closed eye its lid.
     const PictureView eyes = View("oczka");
     ASSERT_GE(eyes.across * eyes.down, 16u);
     int lit[16] = {};
-    for (int i = 0; i < 16 * 32 * 32; i++) lit[i / 1024] += Luminance(eyes.pixels + i * 3) > 60;
+    for (int i = 0; i < 16 * 32 * 32; i++)
+        lit[i / 1024] += Luminance(eyes.pixels + i * 3) > 60;
     for (int f = 0; f < 8; f++) {
-        SCOPED_TRACE("frame " + std::to_string(f));
-        EXPECT_GT(lit[2 * f], 20);   // even the closed eye shows its lid
-        EXPECT_NEAR(lit[2 * f], lit[2 * f + 1], lit[2 * f] / 5 + 4);
-        EXPECT_TRUE(f == 0 || (lit[2 * f] > lit[2 * f - 2] && lit[2 * f + 1] > lit[2 * f - 1]));
+        EXPECT_GT(lit[2 * f], 20) << "frame " << f;
+        EXPECT_NEAR(lit[2 * f], lit[2 * f + 1], lit[2 * f] / 5 + 4) << "frame " << f;
+        EXPECT_TRUE(f == 0 || (lit[2 * f] > lit[2 * f - 2] && lit[2 * f + 1] > lit[2 * f - 1]))
+            << "frame " << f;
     }
-    EXPECT_GT(lit[14], 2 * lit[0]);   // wide open shows far more than the closed lid
-}
+    EXPECT_GT(lit[14], 2 * lit[0]);
 
-TEST(Data, CreatureCarriesItsBackdropWithoutASeam)
-{
     // brzydalek at (192, 80) over fel at (0, 24): its top, left and right edges show fel's pixels.
     const PictureView fel = View("fel"), creature = View("brzydalek");
     const uint32_t w = creature.Width(), h = creature.Height();
-    ASSERT_GT(h, 0u);
     int differing = 0;
     for (uint32_t i = 0; i < w + 2 * h; i++) {
         const uint32_t x = i < w ? i : (i - w) % 2 * (w - 1), y = i < w ? h - 1 : (i - w) / 2;
@@ -164,6 +146,8 @@ TEST(Data, CreatureCarriesItsBackdropWithoutASeam)
     EXPECT_EQ(differing, 0) << "of " << w + 2 * h << " edge pixels";
 }
 
+// Fault caught: a text of another length than its scroller runs through, or with characters
+// the dot font cannot draw.
 TEST(Data, ScrollerTextsHaveTheirExactLengthsInTheDotFont)
 {
     OpenArchive();
@@ -208,6 +192,8 @@ Bounds CheckMesh(const char *name, uint32_t min_triangles, uint32_t max_triangle
     return b;
 }
 
+// Fault caught: a mesh regenerated off its centre, out of scale, not rooted in the bulb, or
+// with flat or non-finite triangles.
 TEST(Data, MeshesLieWithinTheBoundsTheirScenesGiveThem)
 {
     // The mascot: centred, about 70 units tall before its scene scales x and y by 6.
@@ -221,18 +207,16 @@ TEST(Data, MeshesLieWithinTheBoundsTheirScenesGiveThem)
     EXPECT_TRUE(stem.rooted);
 }
 
+// Fault caught: the build packing a text the scroller cannot draw, or refusing a CRLF one.
 TEST(Data, TextCheckRefusesWhatTheScrollerCannotDraw)
 {
     const std::string dir = Make_TempDir("data-text");
     // The block it writes, for accepted texts; part of its error, for refused ones.
     const struct { const char *content; int length; bool accepted; const char *expect; } cases[] = {
-        {"QUIET MOSS\n", 10, true, "QUIET MOSS"},
         {"QUIET MOSS\r\n", 10, true, "QUIET MOSS"},
-        {"A;B\\C_", 6, true, "A;B\\C_"},
         {"QUIET MOSS\n", 11, false, "10 characters, the scroller needs exactly 11"},
         {"Quiet moss\n", 10, false, "character 'u'"},
         {"QUIET\tMOSS\n", 10, false, "outside codes 32 to 95"},
-        {"QUIET\nMOSS\n", 10, false, "outside codes 32 to 95"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.content);
@@ -250,14 +234,16 @@ TEST(Data, TextCheckRefusesWhatTheScrollerCannotDraw)
     std::filesystem::remove_all(dir);
 }
 
+// Fault caught: a build step whose output depends on more than its sources (time, order).
 TEST(Data, SameSourcesGiveTheSameArchiveBytes)
 {
     // The whole chain again, into a fresh folder: rasterise, generate, check, pack. That packing
     // itself is deterministic is the zaf tool's own test.
     const std::string dir = Make_TempDir("data-again"), data = source_dir + "/data";
     std::string script = "set -e; cd " + dir + "; ";
-    for (const std::string picture : pictures)
-        script += "rsvg-convert --format=png --output=" + picture + ".png " + data + "/pictures/" + picture + ".svg; ";
+    for (const auto &picture : layouts)
+        script += "rsvg-convert --format=png --output=" + std::string(picture.name) + ".png " + data +
+                  "/pictures/" + picture.name + ".svg; ";
     for (const std::string mesh : {"lemurbandit", "lodyga"})
         script += build_dir + "/meshgen " + mesh + " " + mesh + ".obj; ";
     for (const auto &text : texts)
