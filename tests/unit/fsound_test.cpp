@@ -122,13 +122,14 @@ protected:
     const std::string dir = Make_TempDir("fsound"), mp3 = dir + "/tone.mp3", out = dir + "/out.raw";
 };
 
+// Fault caught: a file played at the wrong pitch or speed, channels swapped or a mono file on
+// one side only, a stream cut short, looping or repeating its last buffer after its end.
 TEST_F(Fsound, PlaysTheWholeFileAtTheMixingRateThenFallsSilent)
 {
     // A mono file plays the same tone on both sides (right_hz = left_hz).
     const struct { const char *name; int mix_rate, file_rate, file_channels; double seconds, left_hz, right_hz; } cases[] = {
         {"stereo at the mixing rate", 44100, 44100, 2, 3.0, 440.0, 660.0},
         {"mono at half the mixing rate", 44100, 22050, 1, 2.0, 500.0, 500.0},
-        {"stereo at 48 kHz", 44100, 48000, 2, 2.0, 1000.0, 750.0},
         {"stereo into a 22.05 kHz mix", 22050, 44100, 2, 2.0, 300.0, 450.0},
     };
     for (const auto &c : cases) {
@@ -159,6 +160,7 @@ TEST_F(Fsound, PlaysTheWholeFileAtTheMixingRateThenFallsSilent)
     }
 }
 
+// Fault caught: a stop that lets the stream play on, a restart that resumes where it stopped.
 TEST_F(Fsound, StopSilencesTheStreamAndPlayStartsItAgain)
 {
     // 440 Hz for two seconds, then 880 Hz: the pitch tells where in the file playback is.
@@ -191,27 +193,10 @@ TEST_F(Fsound, StopSilencesTheStreamAndPlayStartsItAgain)
     EXPECT_NEAR(replayed.hz[1], 440.0, 4.4);
 }
 
-TEST_F(Fsound, FilesThatAreNoStreamGiveANullHandleAndAReason)
-{
-    const struct { const char *name; std::string content; int error; } cases[] = {
-        {"missing", "", FMOD_ERR_FILE_NOTFOUND},
-        {"empty", "", FMOD_ERR_FILE_FORMAT},
-        {"text", "quiet moss plays for five minutes\n", FMOD_ERR_FILE_FORMAT},
-        // A frame header of MPEG-1 layer III, 128 kbit/s, 44.1 kHz, then nothing of the frame.
-        {"frame header only", std::string("\xff\xfb\x90\x64\0\0\0\0", 8), FMOD_ERR_FILE_FORMAT},
-    };
-    ASSERT_EQ(FSOUND_Init(44100, 32, 0), 1) << FMOD_ErrorString(FSOUND_GetError());
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir + "/" + c.name + ".mp3";
-        if (c.error != FMOD_ERR_FILE_NOTFOUND) std::ofstream(path, std::ios::binary) << c.content;
-        EXPECT_EQ(FSOUND_Stream_Open(path.c_str(), 0, 0, 0), nullptr);
-        EXPECT_EQ(FSOUND_GetError(), c.error) << FMOD_ErrorString(FSOUND_GetError());
-    }
-    EXPECT_EQ(FSOUND_Stream_Open(dir.c_str(), 0, 0, 0), nullptr) << "a folder read as a file";
-}
-
-TEST_F(Fsound, NullAndStaleHandlesAreHarmlessInEveryCall)
+// Fault caught: a file that is no stream opened anyway or without its reason, a null, closed
+// or out-of-session handle or a channel outside those asked for touching freed memory or
+// playing.
+TEST_F(Fsound, BadFilesAndHandlesAreRefusedWithAReason)
 {
     // Every stream call takes a null handle without effect, before, during and after a session.
     const auto expect_harmless = [](const char *when, FSOUND_STREAM *stream, int error) {
@@ -229,7 +214,20 @@ TEST_F(Fsound, NullAndStaleHandlesAreHarmlessInEveryCall)
     EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_UNINITIALIZED);
     expect_harmless("never initialised", nullptr, FMOD_ERR_UNINITIALIZED);
     ASSERT_EQ(FSOUND_Init(44100, 32, 0), 1);
-    EXPECT_EQ(FSOUND_Stream_Open(mp3.c_str(), 0, 0, 0), nullptr);   // no such file yet
+    // Files that are no stream: none yet, text, a folder, an MPEG-1 layer III frame header
+    // (128 kbit/s, 44.1 kHz) with nothing of its frame.
+    const std::pair<std::string, int> files[] = {
+        {"", FMOD_ERR_FILE_NOTFOUND},
+        {"quiet moss plays for five minutes\n", FMOD_ERR_FILE_FORMAT},
+        {"/", FMOD_ERR_FILE_FORMAT},
+        {std::string("\xff\xfb\x90\x64\0\0\0\0", 8), FMOD_ERR_FILE_FORMAT},
+    };
+    for (const auto &[content, error] : files) {
+        if (!content.empty() && content != "/")
+            std::ofstream(mp3, std::ios::binary) << content;
+        EXPECT_EQ(FSOUND_Stream_Open(content == "/" ? dir.c_str() : mp3.c_str(), 0, 0, 0), nullptr);
+        EXPECT_EQ(FSOUND_GetError(), error) << testing::PrintToString(content);
+    }
     expect_harmless("initialised", nullptr, FMOD_ERR_INVALID_PARAM);
     // A closed stream is refused rather than touching freed memory, and so are channels
     // outside the 32 asked for.

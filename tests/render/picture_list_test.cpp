@@ -1,53 +1,17 @@
-// Picture lists drawn for real: an offscreen EGL context (Mesa's surfaceless platform), the
-// list called under a pixel-exact orthographic view, every pixel compared with the tile and
-// row it must come from.
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
+// Picture lists drawn for real, in the capture library's context: the list called under a
+// pixel-exact orthographic view, every pixel compared with the tile and row it must come from.
 #include <GL/gl.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "assets/decoders.h"
+#include "tools/capture/capture.h"
 
 namespace {
 
 const int view = 64;
-
-// EGL is opened at run time so the test needs no extra link library.
-bool Make_Context()
-{
-    void *egl = dlopen("libEGL.so.1", RTLD_NOW);
-    if (!egl)
-        return false;
-// Core entry points: all there where the library is.
-#define EGL_FUNCTION(name) auto name##_ = (decltype(&name))dlsym(egl, #name)
-    EGL_FUNCTION(eglGetPlatformDisplay);
-    EGL_FUNCTION(eglInitialize);
-    EGL_FUNCTION(eglBindAPI);
-    EGL_FUNCTION(eglChooseConfig);
-    EGL_FUNCTION(eglCreatePbufferSurface);
-    EGL_FUNCTION(eglCreateContext);
-    EGL_FUNCTION(eglMakeCurrent);
-    EGLDisplay display = eglGetPlatformDisplay_(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY,
-                                                nullptr);
-    EGLint count;
-    EGLConfig config;
-    const EGLint config_attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE,
-                                        EGL_OPENGL_BIT, EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8,
-                                        EGL_BLUE_SIZE, 8, EGL_NONE};
-    const EGLint surface_attributes[] = {EGL_WIDTH, view, EGL_HEIGHT, view, EGL_NONE};
-    if (display == EGL_NO_DISPLAY || !eglInitialize_(display, nullptr, nullptr)
-        || !eglBindAPI_(EGL_OPENGL_API)
-        || !eglChooseConfig_(display, config_attributes, &config, 1, &count) || count < 1)
-        return false;
-    EGLSurface surface = eglCreatePbufferSurface_(display, config, surface_attributes);
-    EGLContext gl = eglCreateContext_(display, config, EGL_NO_CONTEXT, nullptr);
-    return surface != EGL_NO_SURFACE && gl != EGL_NO_CONTEXT
-        && eglMakeCurrent_(display, surface, surface, gl);
-}
 
 // Each tile's own colour, its first stored row marked brighter.
 unsigned char Tile_Byte(uint32_t tile, uint32_t row, int channel)
@@ -55,10 +19,15 @@ unsigned char Tile_Byte(uint32_t tile, uint32_t row, int channel)
     return (unsigned char)(40 * (tile + 1) + (row == 0 ? 100 : 0) + channel * 3);
 }
 
+// Fault caught: tiles laid out from another corner, a tile's rows upside down, a list that
+// enables texturing or sets filters itself (scenes call lists with and without texturing).
 TEST(PictureList, TileZeroLowerLeftFirstRowOnTopAndNoStateOfItsOwn)
 {
-    ASSERT_TRUE(Make_Context()) << "no EGL surfaceless context (Mesa's libegl-mesa0)";
+    Capture_Open(CaptureSetup{QM_BUILD_DIR});
+    glViewport(0, 0, view, view);
+    glMatrixMode(GL_PROJECTION);
     glOrtho(0, view, 0, view, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
     // What the caller sets around the list: the list itself sets none of it.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
