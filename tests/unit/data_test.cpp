@@ -1,24 +1,19 @@
 // The demo's data as the build packs it into quiet_moss.zaf, read with the demo's own reader:
 // picture layouts and content the scenes rely on, texts the dot font can draw, meshes within
-// their bounds, and the text step's refusal of what the scroller cannot draw.
+// their bounds. A source the build's own checks would refuse shows here as the fault it makes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "assets/decoders.h"
 #include "assets/zaf.h"
-#include "support/process.h"
 
 namespace {
 
-const std::string build_dir = QM_BUILD_DIR, source_dir = QM_SOURCE_DIR;
 // Tile width and height, tiles across and down, width, height: 0 leaves it to the picture;
 // min_tiles and tile_pixels bind only where non-zero.
 const struct {
@@ -37,7 +32,7 @@ const struct { const char *name; size_t length; } texts[] = {{"helmet", 142}, {"
 // wrong type or a payload shorter than its header ends the process with the reader's message.
 void OpenArchive()
 {
-    static const int opened = ZAF_Open((build_dir + "/quiet_moss.zaf").c_str());
+    static const int opened = ZAF_Open(QM_BUILD_DIR "/quiet_moss.zaf");
     (void)opened;
 }
 
@@ -205,33 +200,6 @@ TEST(Data, MeshesLieWithinTheBoundsTheirScenesGiveThem)
     for (int axis = 0; axis < 3; axis++) EXPECT_TRUE(stem.low[axis] >= -200 && stem.high[axis] <= 200) << axis;
     EXPECT_GT(stem.high[1], 120.0f);
     EXPECT_TRUE(stem.rooted);
-}
-
-// Fault caught: the build packing a text the scroller cannot draw, or refusing a CRLF one.
-TEST(Data, TextCheckRefusesWhatTheScrollerCannotDraw)
-{
-    const std::string dir = Make_TempDir("data-text");
-    // The block it writes, for accepted texts; part of its error, for refused ones.
-    const struct { const char *content; int length; bool accepted; const char *expect; } cases[] = {
-        {"QUIET MOSS\r\n", 10, true, "QUIET MOSS"},
-        {"QUIET MOSS\n", 11, false, "10 characters, the scroller needs exactly 11"},
-        {"Quiet moss\n", 10, false, "character 'u'"},
-        {"QUIET\tMOSS\n", 10, false, "outside codes 32 to 95"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.content);
-        const std::string source = dir + "/text.txt", output = dir + "/block.txt";
-        std::filesystem::remove(output);
-        std::ofstream(source, std::ios::binary) << c.content;
-        const ProcessResult result = Run_Command("cmake -DSOURCE=" + source + " -DOUTPUT=" + output + " -DLENGTH=" +
-                                                 std::to_string(c.length) + " -P " + source_dir +
-                                                 "/data/texts/prepare.cmake 2>&1 && cat " + output);
-        EXPECT_EQ(result.status, c.accepted ? 0 : 1);
-        EXPECT_EQ(std::filesystem::exists(output), c.accepted);
-        EXPECT_TRUE(c.accepted ? result.output == c.expect : result.output.find(c.expect) != std::string::npos)
-            << result.output;
-    }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
