@@ -160,12 +160,9 @@ TEST(Synth, RejectsMalformedScoresWithFileAndLine)
     const std::string head = "length 10\ninstrument k kick\n";
     const struct { std::string text; int line; std::string says; } cases[] = {
         {"length ten\n", 1, "bad number 'ten'"},
-        {"instrument k drum\n", 1, "unknown instrument kind 'drum'"},
         {head + "instrument k hat\n", 3, "defined twice"},
-        {head + "instrument s synth\npattern p s c3 h4\n", 4, "bad note 'h4'"},
         {head + "pattern p k x\nsection 0 a : p\n", 4, "needs bpm="},
         {head + "pattern p k x\nsection 2 a bpm=90 : p\nsection 1 b bpm=90 : p\n", 5, "does not start after"},
-        {head + "pattern p k x\nsection 12 a bpm=90 : p\n", 4, "after the end of the music"},
     };
     const std::string dir = Make_TempDir("synth");
     for (const auto &c : cases) {
@@ -179,9 +176,6 @@ TEST(Synth, RejectsMalformedScoresWithFileAndLine)
         EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
         EXPECT_FALSE(std::filesystem::exists(dir + "/out.mp3"));
     }
-    const ProcessResult missing = Run_Command(synth + " " + dir + "/none.score " + dir + "/o.mp3 2>&1");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.output.find("none.score: cannot be read"), std::string::npos);
     std::filesystem::remove_all(dir);
 }
 
