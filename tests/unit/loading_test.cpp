@@ -1,5 +1,5 @@
 // The loading sequence: the pace of its flags, the order of its loaders, what it closes and
-// starts, and when it refuses to run.
+// starts. Debug mode, which starts the clock without it, is the end-to-end debug runs' part.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +7,6 @@
 
 #include "assets/zaf.h"
 #include "runtime/loading.h"
-#include "runtime/options.h"
 #include "scenes/creeds/creeds.h"
 #include "scenes/dotwall/dotwall.h"
 #include "scenes/eyes/eyes.h"
@@ -52,22 +51,6 @@ TEST(LoadingTest, WalkRaisesTheFlagsOneByOneAndStartsTheClockLast)
                                                         Eyes_Load, Stem_Load, Lathe_Load,
                                                         Helmet_Load, Finale_Load}));
     EXPECT_GT(close, last_loader);
-}
-
-// Fault caught: a worker that loads while the clock runs (a second start), or a debug start
-// that leaves the clock stopped or raises flags.
-TEST(LoadingTest, NothingIsLoadedWhileTheClockRunsAndDebugModeOnlyStartsIt)
-{
-    for (auto &flag : loader_flags)
-        flag = 0;
-    time_step = 0.01f;
-    EXPECT_EQ(Loading_Thread(nullptr), 0);
-    debug_mode = 1;
-    time_step = 0.0f;
-    Loading_Start();
-    EXPECT_EQ(time_step.load(), 0.01f);
-    EXPECT_EQ(FlagsRaised(), 0);
-    debug_mode = 0;
 }
 
 }  // namespace
