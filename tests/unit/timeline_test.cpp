@@ -17,16 +17,8 @@ namespace {
 
 class TimelineTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SceneScript_Reset();
-        Timeline_Reset();
-    }
-    void TearDown() override
-    {
-        Timeline_Reset();
-        SceneScript_Reset();
-    }
+    void SetUp() override { SceneScript_Reset(), Timeline_Reset(); }
+    void TearDown() override { Timeline_Reset(), SceneScript_Reset(); }
 };
 
 // Fault caught: starts accumulated wrongly (a drift shows by the last entry) or not counted
@@ -63,21 +55,13 @@ TEST_F(TimelineTest, DerivesStartsAndPrintsTheDebugTableFromTheFirstEntryPlayed)
     }
 }
 
-// Fault caught: an entry whose motion runs against its own speed getting a negative length.
-TEST_F(TimelineTest, DurationIsNeverNegative)
-{
-    SceneEntry entries[2] = {};
-    entries[0].x_to = -10, entries[0].x_speed_from = entries[0].x_speed_to = 5;
-    SceneScript script = {0.0f, 100.0f, 0, entries};
-    Timeline_Prepare(&script, 0);
-    EXPECT_EQ(entries[1].start, 2.0f);
-}
-
 // Fault caught: a channel that misses its entry's end values (a wrong acceleration, t in place
-// of its square), a ramp that does not restart past its limit, a wave out of phase.
+// of its square), a ramp that does not restart past its limit, a wave out of phase, an entry
+// whose motion runs against its own speed getting a negative length.
 TEST_F(TimelineTest, ChannelsFollowTheirEntry)
 {
-    SceneEntry entries[2] = {};
+    SceneEntry entries[3] = {};
+    entries[1].x_to = -10, entries[1].x_speed_from = entries[1].x_speed_to = 5;   // 2 s
     SceneEntry &e = entries[0];
     e.x_from = 0, e.x_to = 40, e.x_speed_from = 25, e.x_speed_to = 30;
     e.y_from = 1, e.y_to = 0, e.y_speed_from = -0.2f;
@@ -85,9 +69,10 @@ TEST_F(TimelineTest, ChannelsFollowTheirEntry)
     e.ramp_b_from = 80, e.ramp_b_to = 80, e.ramp_b_speed = 0;   // equal limits: stands
     e.wave_a_amp = 10, e.wave_a_freq = 3, e.wave_a_phase = 0;
     e.wave_b_amp = 0.5f, e.wave_b_freq = 3, e.wave_b_phase = float(M_PI / 2);
-    SceneScript script = {0.0f, 100.0f, 0, entries};
+    SceneScript script = {0.0f, 100.0f, 1, entries};
     Timeline_Prepare(&script, 0);
     const float d = entries[1].start, peak = float(M_PI / 6);   // 3 t = pi / 2
+    EXPECT_FLOAT_EQ(entries[2].start - d, 2.0f);
     const struct {
         float t, ramp_clock;
         float x, y;   // NAN: not looked at
