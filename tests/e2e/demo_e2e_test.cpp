@@ -1,10 +1,10 @@
 // The real quiet_moss under Xvfb: what it prints, how it ends, its exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -136,10 +136,8 @@ TEST_F(DemoTest, BootScreenFillsWhileLoadingAndEntryOneFollows)
     for (size_t i = 1; i < end_of_boot; i++)
         EXPECT_GE(states[i], states[i - 1]) << seen;
     EXPECT_EQ(states[end_of_boot - 1], 8) << seen;
-    std::set<int> partial;
-    for (size_t i = 0; i < end_of_boot; i++)
-        if (states[i] > 0 && states[i] < 8)
-            partial.insert(states[i]);
+    std::set<int> partial(states.begin(), states.begin() + end_of_boot);
+    partial.erase(0), partial.erase(8);
     EXPECT_GE(partial.size(), 4u) << "the indicators should fill gradually: " << seen;
 }
 
@@ -153,27 +151,20 @@ TEST_F(DemoTest, SoundtrackStartsWithEntryOne)
                                    "SDL_DISKAUDIODELAY=8 $DEMO -window -debug 0 3.5 0 >/dev/null");
     ASSERT_EQ(r.status, 0) << r.output;
 
-    std::ifstream raw(dir + "/out.raw", std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), {});
-    // Where the first clearly audible sample lies, in seconds of 44.1 kHz stereo 16-bit.
-    double first_sound = -1.0;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        int16_t v = int16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8);
-        if (std::abs(v) > 64) {
-            first_sound = double(i / 4) / 44100.0;
-            break;
-        }
-    }
-    ASSERT_GT(first_sound, 0.0) << "no music at all in " << bytes.size() << " bytes";
-    EXPECT_GE(first_sound, 1.455) << "the music began before entry 1";
+    // The first clearly audible sample, in 44.1 kHz stereo 16-bit.
+    const std::string raw = Craft_Read(dir + "/out.raw");
+    std::vector<int16_t> pcm(raw.size() / 2);
+    memcpy(pcm.data(), raw.data(), pcm.size() * 2);
+    auto loud = std::find_if(pcm.begin(), pcm.end(), [](int16_t v) { return std::abs(v) > 64; });
+    ASSERT_NE(loud, pcm.end()) << "no music at all in " << raw.size() << " bytes";
+    EXPECT_GE((loud - pcm.begin()) / 2 / 44100.0, 1.455) << "the music began before entry 1";
 }
 
 // Fault caught: a damaged archive met by the real binary ending with another status than 1,
 // more than one line, or a line where it must be silent.
 TEST_F(DemoTest, BadArchiveEndsWithItsMessageAndStatusOne)
 {
-    std::ifstream good(QM_BUILD_DIR "/quiet_moss.zaf", std::ios::binary);
-    const std::string archive((std::istreambuf_iterator<char>(good)), {});
+    const std::string archive = Craft_Read(QM_BUILD_DIR "/quiet_moss.zaf");
     const struct {
         const char *name;
         std::string bytes;   // the archive's contents; none at all for "missing"
@@ -192,7 +183,7 @@ TEST_F(DemoTest, BadArchiveEndsWithItsMessageAndStatusOne)
     for (const auto &c : cases) {
         std::filesystem::remove(dir + "/quiet_moss.zaf");
         if (!c.bytes.empty())
-            std::ofstream(dir + "/quiet_moss.zaf", std::ios::binary) << c.bytes;
+            Craft_Write(dir + "/quiet_moss.zaf", c.bytes);
         ProcessResult r = RunUnderXvfb("$DEMO -window -silent");
         EXPECT_EQ(r.status, 1) << c.name << ": " << r.output;
         const std::string options = "QM_x: windowed mode.\nQM_x: silent mode.\n";

@@ -60,20 +60,19 @@ std::vector<double> HopEnergy(const Audio &audio)
 // How many of the given music times have an onset within 30 ms: the 10 ms from a hop on hold at
 // least twice the energy of any 10 ms of the 50 ms before it (a rise of 3 dB or more), and are
 // not near silence.
-int OnsetsNear(const std::vector<double> &energy, const std::vector<double> &times)
+int OnsetsNear(const std::vector<double> &e, const std::vector<double> &times)
 {
-    const auto onset_at = [&energy](long k) {
-        if (k < 10 || k + 2 > static_cast<long>(energy.size())) return false;
-        double before = 0;
-        for (long j = k - 10; j < k; j += 2) before = std::max(before, energy[j] + energy[j + 1]);
-        return energy[k] + energy[k + 1] > std::max(1e-2, 2.0 * before);
-    };
     int found = 0;
     for (double t : times) {
         const long centre = std::lround(t * 44100 / hop), reach = std::lround(0.030 * 44100 / hop);
-        bool near = false;
-        for (long k = centre - reach; k <= centre + reach && !near; k++) near = onset_at(k);
-        found += near;
+        for (long k = std::max(10L, centre - reach); k <= centre + reach && k + 2 <= long(e.size()); k++) {
+            double before = 0;
+            for (long j = k - 10; j < k; j += 2) before = std::max(before, e[j] + e[j + 1]);
+            if (e[k] + e[k + 1] > std::max(1e-2, 2.0 * before)) {
+                found++;
+                break;
+            }
+        }
     }
     return found;
 }
