@@ -15,10 +15,7 @@ namespace {
 
 // Tile width and height, tiles across and down, width, height: 0 leaves it to the picture;
 // min_tiles and tile_pixels bind only where non-zero.
-const struct {
-    const char *name;
-    uint32_t exact[6], min_tiles, tile_pixels;
-} layouts[] = {
+const struct { const char *name; uint32_t exact[6], min_tiles, tile_pixels; } layouts[] = {
     {"bootpic", {32, 32, 20, 15}, 0, 0},   {"logo", {}, 0, 0},
     {"fri1", {0, 0, 0, 0, 640, 64}, 0, 0}, {"fri2", {0, 0, 0, 0, 640, 64}, 0, 0},
     {"oczka", {32, 32}, 16, 0},            {"creeds", {}, 8, 512},

@@ -80,10 +80,7 @@ TEST(OptionsTest, ScanTable)
 // Fault caught: a -debug without its values or with an offset past the entries read anyway.
 TEST(OptionsDeathTest, RefusesIncompleteOrOutOfRangeDebug)
 {
-    const struct {
-        std::vector<std::string> args;
-        const char *message;
-    } cases[] = {
+    const struct { std::vector<std::string> args; const char *message; } cases[] = {
         {{"-debug"}, "QM_x: -debug needs three values: <start> <end> <offset>."},
         {{"-window", "-debug", "0", "310"}, "QM_x: -debug needs three values"},
         {{"-debug", "0", "310", "42"}, "QM_x: -debug offset 42 is outside 0 to 41."},
