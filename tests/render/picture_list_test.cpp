@@ -35,51 +35,46 @@ TEST(PictureList, TileZeroLowerLeftFirstRowOnTopAndNoStateOfItsOwn)
     const unsigned char plain[3] = {200, 10, 90};
     glColor3ubv(plain);
 
-    const uint32_t cases[][4] = {{2, 2, 8, 8}, {3, 2, 16, 4}};   // tiles across, down; w, h
-    GLuint list = 5;
-    for (const auto &[across, down, w, h] : cases) {
-        SCOPED_TRACE(testing::Message() << across << "x" << down << " of " << w << "x" << h);
-        std::vector<unsigned char> pixels, frame(view * view * 3);
-        for (uint32_t tile = 0; tile < across * down; tile++)
-            for (uint32_t row = 0; row < h; row++)
-                for (uint32_t i = 0; i < w * 3; i++)
-                    pixels.push_back(Tile_Byte(tile, row, i % 3));
-        Picture picture{w, h, across, down, pixels.data()};
+    // Three tiles across and two down, of 16 x 4: neither square nor as many across as down.
+    const uint32_t across = 3, down = 2, w = 16, h = 4, list = 5;
+    std::vector<unsigned char> pixels, frame(view * view * 3);
+    for (uint32_t tile = 0; tile < across * down; tile++)
+        for (uint32_t row = 0; row < h; row++)
+            for (uint32_t i = 0; i < w * 3; i++)
+                pixels.push_back(Tile_Byte(tile, row, i % 3));
+    Picture picture{w, h, across, down, pixels.data()};
 
-        glClear(GL_COLOR_BUFFER_BIT);
-        Picture_BuildList(list, &picture);
-        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    glClear(GL_COLOR_BUFFER_BIT);
+    Picture_BuildList(list, &picture);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    glReadPixels(0, 0, view, view, GL_RGB, GL_UNSIGNED_BYTE, frame.data());
+    EXPECT_EQ(frame, std::vector<unsigned char>(frame.size(), 0)) << "compiling drew";
+    pixels.assign(pixels.size(), 0);   // the upload was recorded at compile time
+
+    // Untextured the quads take the current colour; textured, each pixel its tile's.
+    for (bool textured : {false, true}) {
+        if (textured)
+            glEnable(GL_TEXTURE_2D);
+        glCallList(list);
+        EXPECT_EQ((bool)glIsEnabled(GL_TEXTURE_2D), textured);
+        glDisable(GL_TEXTURE_2D);
+        std::vector<unsigned char> want;
+        for (int y = 0; y < view; y++)
+            for (int x = 0; x < view; x++)
+                for (int channel = 0; channel < 3; channel++) {
+                    bool inside = x < int(across * w) && y < int(down * h);
+                    uint32_t tile = (y / h) * across + x / w;
+                    uint32_t row = h - 1 - y % h;   // rows counted from the tile's top
+                    want.push_back(!inside    ? 0
+                                   : textured ? Tile_Byte(tile, row, channel)
+                                              : plain[channel]);
+                }
         glReadPixels(0, 0, view, view, GL_RGB, GL_UNSIGNED_BYTE, frame.data());
-        EXPECT_EQ(frame, std::vector<unsigned char>(frame.size(), 0)) << "compiling drew";
-        pixels.assign(pixels.size(), 0);   // the upload was recorded at compile time
-
-        // Untextured the quads take the current colour; textured, each pixel its tile's.
-        for (bool textured : {false, true}) {
-            if (textured)
-                glEnable(GL_TEXTURE_2D);
-            glCallList(list);
-            EXPECT_EQ((bool)glIsEnabled(GL_TEXTURE_2D), textured);
-            glDisable(GL_TEXTURE_2D);
-            std::vector<unsigned char> want;
-            for (int y = 0; y < view; y++)
-                for (int x = 0; x < view; x++)
-                    for (int channel = 0; channel < 3; channel++) {
-                        bool inside = x < int(across * w) && y < int(down * h);
-                        uint32_t tile = (y / h) * across + x / w;
-                        uint32_t row = h - 1 - y % h;   // rows counted from the tile's top
-                        want.push_back(!inside    ? 0
-                                       : textured ? Tile_Byte(tile, row, channel)
-                                                  : plain[channel]);
-                    }
-            glReadPixels(0, 0, view, view, GL_RGB, GL_UNSIGNED_BYTE, frame.data());
-            size_t at = std::mismatch(frame.begin(), frame.end(), want.begin()).first
-                - frame.begin();
-            EXPECT_EQ(at, frame.size()) << "first wrong pixel (" << at / 3 % view << ", "
-                                        << at / 3 / view << ")";
-        }
-        // Mesa keeps the recorded images where LeakSanitizer cannot see them.
-        glDeleteLists(list++, 1);
+        size_t at = std::mismatch(frame.begin(), frame.end(), want.begin()).first - frame.begin();
+        EXPECT_EQ(at, frame.size()) << "first wrong pixel " << at / 3 % view << ", " << at / 3 / view;
     }
+    // Mesa keeps the recorded images where LeakSanitizer cannot see them.
+    glDeleteLists(list, 1);
 }
 
 }  // namespace
