@@ -81,9 +81,7 @@ std::vector<double> Luma(const Frame &f)
     return l;
 }
 
-struct Shift {
-    int x, y;
-};
+struct Shift { int x, y; };
 
 // How far, in pixels, the change from frame 0 to 1 has moved by the change from 1 to 2: the
 // shift that best correlates the two differences over the middle of the wall. The dots and the

@@ -29,14 +29,16 @@ void Write_SineMp3(const std::string &path, double left_hz, double right_hz)
     std::vector<short> pcm[2] = {std::vector<short>(frames), std::vector<short>(frames)};
     for (int i = 0; i < frames; i++)
         for (int c = 0; c < 2; c++)
-            pcm[c][i] = short(std::lround(16000 * std::sin(2 * M_PI * (c ? right_hz : left_hz) * i / rate)));
+            pcm[c][i] = short(std::lround(16000 * std::sin(2 * M_PI * (c ? right_hz : left_hz) * i
+                                                            / rate)));
     lame_global_flags *lame = lame_init();
     lame_set_in_samplerate(lame, rate);
     lame_set_brate(lame, 128);
     lame_set_bWriteVbrTag(lame, 1);
     ASSERT_GE(lame_init_params(lame), 0);
     std::vector<unsigned char> mp3(frames * 2 + 65536);
-    int size = lame_encode_buffer(lame, pcm[0].data(), pcm[1].data(), frames, mp3.data(), int(mp3.size()));
+    int size =
+        lame_encode_buffer(lame, pcm[0].data(), pcm[1].data(), frames, mp3.data(), int(mp3.size()));
     ASSERT_GE(size, 0);
     size += lame_encode_flush(lame, mp3.data() + size, int(mp3.size()) - size);
     // The tag frame takes the place LAME left for it at the start.
@@ -62,18 +64,20 @@ long Grown(const std::string &path, long bytes)
     return size() >= target ? size() : 0;
 }
 
-// The sound in the disk driver's file: from the first to the last frame clearly above silence, each channel's tone measured by its rising zero crossings in
-// the middle of the sound (clear of the encoder's edges), and what follows the sound.
+// The sound in the disk driver's file (44.1 kHz stereo): from the first to the last frame clearly
+// above silence, each channel's tone measured by its rising zero crossings in the middle of the
+// sound (clear of the encoder's edges), and what follows the sound.
 struct Sound {
     long first = -1, last = -1, frames = 0;   // frames
     double hz[2] = {0, 0};                    // left, right
     long loud_after = 0;                      // samples not near silence from 10 ms after the last
 };
 
-Sound Measure(const std::string &path, int rate)
+Sound Measure(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    const int rate = 44100;
     Sound sound;
     sound.frames = long(bytes.size() / 4);
     std::vector<int16_t> pcm(2 * sound.frames);
@@ -130,7 +134,7 @@ TEST_F(Fsound, PlaysTheWholeFileAtTheMixingRateThenFallsSilent)
     FSOUND_Close();
     ASSERT_TRUE(written) << "the disk driver stopped writing";
 
-    const Sound sound = Measure(out, 44100);
+    const Sound sound = Measure(out);
     ASSERT_GE(sound.first, 0) << "only silence was written";
     EXPECT_NEAR((sound.last - sound.first + 1) / 44100.0, 2.0, 0.03);
     EXPECT_NEAR(sound.hz[0], 440.0, 4.4);

@@ -137,8 +137,8 @@ TEST(Synth, SameScoreGivesTheSameBytes)
     const std::string dir = Make_TempDir("synth");
     std::string bytes[2];
     for (std::string &mp3 : bytes) {
-        const ProcessResult run = Run_Command(
-            synth + " " QM_SOURCE_DIR "/data/music/quiet_moss.score " + dir + "/out.mp3 --seconds 40 2>&1");
+        const std::string score = QM_SOURCE_DIR "/data/music/quiet_moss.score";
+        const ProcessResult run = Run_Command(synth + " " + score + " " + dir + "/out.mp3 --seconds 40");
         ASSERT_EQ(run.status, 0) << run.output;
         std::ifstream in(dir + "/out.mp3", std::ios::binary);
         mp3.assign(std::istreambuf_iterator<char>(in), {});

@@ -128,21 +128,15 @@ TEST_F(ZafReader, FailuresEndWithTheirMessageAndStatusOne)
 TEST_F(ZafReader, LargerStoredSizeReadsAndIsCorrectedToTheTrueLength)
 {
     const std::string payload = Noise(1000);
-    for (uint32_t stored : {400000u, 0xffffffffu}) {
-        SCOPED_TRACE(stored);
-        std::string archive = Craft_Archive({{"noise", ZAF_TYPE_DATA, payload}});
-        std::string path = Write(Craft_Put32(archive, Craft_At(0, CRAFT_UNPACKED), stored));
-        ASSERT_EQ(ZAF_Open(path.c_str()), 0);
-        for (int round = 0; round < 2; round++) {
-            char *bytes = (char *)ZAF_Read("noise", ZAF_TYPE_DATA);
-            EXPECT_EQ(std::string(bytes, ZAF_LastLength()), payload);
-            // The first read wrote the true length back, so the second allocates just that.
-            if (round == 1) {
-                EXPECT_LT(malloc_usable_size(bytes), 2000u);
-            }
-            free(bytes);
-        }
-        ZAF_Close();
+    std::string archive = Craft_Archive({{"noise", ZAF_TYPE_DATA, payload}});
+    std::string path = Write(Craft_Put32(archive, Craft_At(0, CRAFT_UNPACKED), 0xffffffff));
+    ASSERT_EQ(ZAF_Open(path.c_str()), 0);
+    for (int round = 0; round < 2; round++) {
+        char *bytes = (char *)ZAF_Read("noise", ZAF_TYPE_DATA);
+        EXPECT_EQ(std::string(bytes, ZAF_LastLength()), payload);
+        // The first read wrote the true length back, so the second allocates just that.
+        EXPECT_TRUE(round == 0 || malloc_usable_size(bytes) < 2000u);
+        free(bytes);
     }
 }
 
