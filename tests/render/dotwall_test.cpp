@@ -140,12 +140,12 @@ struct Roll {
 };
 void PrintTo(const Roll &roll, std::ostream *out) { *out << roll.entry; }
 
+class DotWallBands : public testing::TestWithParam<Roll> {};
+
 // Fault caught: bands that stand still, roll the wrong way or by more than a step, the wrong
 // kind of band for the entry (rows alone, columns crossing rows, diagonals), and a picture whose
 // plain rows in view are other than 6, 15 and 18. Near the moment the wall faces the viewer a
 // cell is about 16 pixels across and 13 high.
-class DotWallBands : public testing::TestWithParam<Roll> {};
-
 TEST_P(DotWallBands, RollOneCellDownAFrameWithTheEntrysColumnStep)
 {
     const Roll c = GetParam();
