@@ -15,7 +15,8 @@ constexpr int wall_rows = 25;
 constexpr int wall_columns = 32;
 
 // The picture the wall shows, top row first: palette indices. Dark pixel text (index 1) on a
-// lit background, with coloured bars at both edges of the upper rows.
+// lit background, with coloured bars at both edges of the upper rows; rows 0, 6, 15, 18 and
+// 24 are background from end to end.
 // clang-format off
 constexpr unsigned char wall_image[wall_rows][wall_columns] = {
     {0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0},
@@ -29,7 +30,7 @@ constexpr unsigned char wall_image[wall_rows][wall_columns] = {
     {0,3,3,0,0,0,0,0,0,0,1,0,1,0,1,0,0,0,1,1,1,0,0,0,0,0,0,0,0,3,3,0},
     {0,3,3,0,0,0,0,0,0,0,1,1,0,0,1,0,1,0,1,0,1,0,0,0,0,0,0,0,0,3,3,0},
     {0,3,3,0,0,0,0,0,0,0,1,0,1,0,0,1,1,0,1,1,0,0,0,0,0,0,0,0,0,3,3,0},
-    {0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0},
+    {0,0,0,0,0,0,0,1,0,1,1,1,0,1,0,1,1,0,0,1,0,1,1,1,0,1,0,0,0,0,0,0},
     {0,4,4,0,0,0,0,1,1,1,0,1,0,1,0,0,0,1,1,1,0,1,1,0,0,0,0,0,0,4,4,0},
     {0,4,4,0,0,0,0,0,1,0,0,1,0,1,0,0,0,1,0,1,0,1,0,1,0,0,0,0,0,4,4,0},
     {0,4,4,0,0,0,0,0,1,0,0,0,1,0,0,0,0,1,1,1,0,1,0,1,0,0,0,0,0,4,4,0},

@@ -1,7 +1,7 @@
-// Replays the fuzz corpus, every truncation of a good archive, seeded random corruptions and
-// extreme directory values through the reader and decoders (in a forked child, as the demo
-// would read them) and through `zaf list` / `zaf extract`: each must work or end with status 1
-// and at most one line, never by a signal or a sanitizer report.
+// Replays the fuzz corpus, every truncation of a good archive and seeded random corruptions
+// through the reader and decoders (in a forked child, as the demo would read them) and through
+// `zaf list` / `zaf extract`: each must work or end with status 1 and at most one line, never by
+// a signal or a sanitizer report.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -64,6 +64,7 @@ protected:
     }
 };
 
+// Fault caught: an input the fuzzer once found, or any seed, crashing the reader or the tool.
 TEST_F(ZafCorpus, EveryCorpusFileEndsCleanly)
 {
     int files = 0;
@@ -75,6 +76,8 @@ TEST_F(ZafCorpus, EveryCorpusFileEndsCleanly)
     EXPECT_GE(files, 10);
 }
 
+// Fault caught: a cut or a corrupted byte anywhere in an archive read past what was read or
+// allocated, or ending in more than one line.
 TEST_F(ZafCorpus, DamagedArchivesEndCleanly)
 {
     std::vector<float> floats(18);
@@ -96,14 +99,6 @@ TEST_F(ZafCorpus, DamagedArchivesEndCleanly)
             bytes[random() % bytes.size()] = (char)random();
         Check("corruption " + std::to_string(round), bytes, round % 20 == 0);
     }
-
-    for (uint32_t value : {0u, 1u, 36u, 0x7fffffffu, 0x80000000u, 0xfffffff0u, 0xffffffffu,
-                           (uint32_t)good.size()})
-        for (size_t entry = 0; entry < 3; entry++)
-            for (CraftField field : {CRAFT_TYPE, CRAFT_UNPACKED, CRAFT_PACKED, CRAFT_OFFSET})
-                Check("entry " + std::to_string(entry) + " field " + std::to_string(field) + " = "
-                          + std::to_string(value),
-                      Craft_Put32(good, Craft_At(entry, field), value), false);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -30,12 +29,6 @@ std::string Make_TempDir(const char *tag)
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     return pattern;
-}
-
-void Write_EmptyArchive(const std::string &path)
-{
-    static const char header[16] = {'Z', 'A', 'F', 'D'};
-    std::ofstream(path, std::ios::binary).write(header, sizeof header);
 }
 
 std::vector<std::string> Split_Lines(const std::string &text)

@@ -15,8 +15,5 @@ ProcessResult Run_Command(const std::string &command);
 // A fresh empty folder under the system's temporary folder, removed by the caller.
 std::string Make_TempDir(const char *tag);
 
-// Writes a valid archive with no entries at path: enough for the demo to start.
-void Write_EmptyArchive(const std::string &path);
-
 // The lines of a text, without their line ends.
 std::vector<std::string> Split_Lines(const std::string &text);
