@@ -75,6 +75,7 @@ enum : GLuint {
 static Picture *mascot_logo;
 // Frame 0 is the decoded mesh scaled; frames 1 to 19 share its triangle count.
 static Mesh mascot_frames[frame_count];
+static const Mesh *mascot_mesh;   // the decoded record; frame 0 shares its triangles
 static float mascot_sparks[spark_rows][spark_pairs][2];
 
 float spark_position[3];
@@ -93,10 +94,10 @@ static void compile_trail(GLuint list, const float colour[3]);
 void Mascot_Load(void)
 {
     mascot_logo = ZAF_ReadPicture("logo");
-    const Mesh *decoded = ZAF_ReadASE("lemurbandit");
-    mascot_frames[0] = *decoded;
+    mascot_mesh = ZAF_ReadASE("lemurbandit");
+    mascot_frames[0] = *mascot_mesh;
 
-    const uint32_t count = decoded->triangle_count;
+    const uint32_t count = mascot_mesh->triangle_count;
     float *base = mascot_frames[0].triangles;
     for (size_t v = 0; v < size_t{count} * 3; v++) {
         base[3 * v] *= mascot_scale;

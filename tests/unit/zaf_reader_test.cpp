@@ -43,7 +43,7 @@ TEST_F(ZafReader, FailuresEndWithTheirMessageAndStatusOne)
     // 24 MB payloads of zeros for the decoders' allocation failures: the archive's buffer fits
     // under the cap, the decoder's copy does not. Made as mappings, so none stays as free heap.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    const uint32_t tiles = 8u << 20, triangles = (24u << 20) / 36;
+    [[maybe_unused]] const uint32_t tiles = 8u << 20, triangles = (24u << 20) / 36;
     const auto raw = [](const char *name, uint32_t type) { return [=] { ZAF_Read(name, type); }; };
     const auto decoded = [](const char *name, uint32_t type, bool capped = false) {
         return [=] {
