@@ -121,6 +121,15 @@ void *ZAF_ReadData(const char *name)
     return ZAF_Read(name, ZAF_TYPE_DATA);
 }
 
+void Picture_SetTextureState(void)
+{
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+}
+
 // Tile row 0 lies lowest; t = 0 is a tile's upper edge, so its first stored row is drawn on top.
 void Picture_BuildList(unsigned int list, const Picture *picture)
 {

@@ -31,6 +31,8 @@ Picture *ZAF_ReadPicture(const char *name);
 Mesh *ZAF_ReadASE(const char *name);
 void *ZAF_ReadData(const char *name);
 
+// The texture state every picture list is drawn with: replace, nearest, clamped.
+void Picture_SetTextureState(void);
 // Compiles (without executing) list: per tile an upload into the current texture, then its
 // quad. The picture's lower left corner is the origin, one unit per pixel.
 void Picture_BuildList(unsigned int list, const Picture *picture);

@@ -112,11 +112,7 @@ void Boot_Init(void)
     glLoadIdentity();
     gluPerspective(35.0, 1.33, 1.0, -400.0);
 
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    Picture_SetTextureState();
     glEnable(GL_TEXTURE_2D);
     glMatrixMode(GL_MODELVIEW);
 

@@ -278,11 +278,7 @@ void Creeds_Init(void)
     glPolygonMode(GL_BACK, GL_FILL);
     glShadeModel(GL_SMOOTH);
     glViewport(0, 0, 640, 480);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    Picture_SetTextureState();
 
     // Labels are opaque: blending is off while they are drawn, so no alpha of the texture
     // environment can thin them.
