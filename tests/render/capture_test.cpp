@@ -184,46 +184,33 @@ TEST(CaptureSkip, BinarySeekMatchesEveryFrameDrawn)
         fs::remove_all(dir);
 }
 
+// Fault caught: rows counted from the top, a PNG stored bottom row first or with alpha, the
+// rectangle helpers reading outside the frame.
 TEST(CaptureFrame, PixelsCountFromTheBottomAndPngsStoreItLast)
 {
-    // Row 0 (bottom) left half white; pixel (7, 3) (top right) blue.
-    Frame f{8, 4, std::vector<uint8_t>(8 * 4 * 4, 0)};
-    std::memset(f.rgba.data(), 255, 16);
-    f.rgba[(3 * 8 + 7) * 4 + 2] = 200;
-
-    EXPECT_EQ(f.at_gl(0, 0), (Rgba{255, 255, 255, 255}));
-    EXPECT_EQ(f.at_gl(7, 3), (Rgba{0, 0, 200, 0}));
-    EXPECT_DOUBLE_EQ(f.mean_gl(0, 0, 8, 1).g, 127.5);
-    EXPECT_DOUBLE_EQ(f.mean_gl(6, 2, 2, 2).b, 50);
-    EXPECT_TRUE(f.black_gl(4, 0, 4, 3));
-    EXPECT_FALSE(f.black_gl(6, 2, 2, 2));
-    EXPECT_THROW(f.at_gl(8, 0), CaptureError);
-    EXPECT_THROW(f.mean_gl(6, 0, 3, 1), CaptureError);
-    EXPECT_THROW(f.black_gl(0, 0, 0, 1), CaptureError);
-
-    // PNG: RGB, GL's bottom row last.
-    Frame big{640, 480, std::vector<uint8_t>(640 * 480 * 4, 10)};
+    Frame f{640, 480, std::vector<uint8_t>(640 * 480 * 4, 10)};
     for (int x = 0; x < 640; x++)
-        big.rgba[size_t(x) * 4] = 250;   // the bottom row red
-    std::string dir = Make_TempDir("capture-png");
-    std::string path = dir + "/f.png";
-    Capture_WritePng(big, path);
+        f.rgba[size_t(x) * 4] = 250;   // the bottom row red
+    EXPECT_EQ(f.at_gl(3, 0).r, 250);
+    EXPECT_EQ(f.at_gl(3, 1).r, 10);
+    EXPECT_DOUBLE_EQ(f.mean_gl(0, 0, 640, 2).r, 130);
+    EXPECT_FALSE(f.black_gl(0, 1, 640, 479));
+    EXPECT_THROW(f.at_gl(640, 0), CaptureError);
+    EXPECT_THROW(f.mean_gl(600, 0, 41, 1), CaptureError);
 
-    // Read with libpng's own row order, top row first.
-    png_image image;
-    std::memset(&image, 0, sizeof image);
+    std::string dir = Make_TempDir("capture-png"), path = dir + "/f.png";
+    Capture_WritePng(f, path);
+    png_image image{};   // read back in libpng's own row order, top row first
     image.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str()));
-    EXPECT_EQ(image.format & PNG_FORMAT_FLAG_ALPHA, 0u) << "written without alpha";
+    EXPECT_EQ(image.format & PNG_FORMAT_FLAG_ALPHA, 0u);
     image.format = PNG_FORMAT_RGB;
     std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
-    EXPECT_EQ(rgb[0], 10) << "top row";
-    EXPECT_EQ(rgb[size_t(479) * 640 * 3], 250) << "bottom row";
-
-    EXPECT_TRUE(same_rgb(Capture_ReadPng(path), big));
-    EXPECT_THROW(Capture_WritePng(big, dir + "/missing/f.png"), CaptureError);
-    EXPECT_THROW(Capture_ReadPng(dir + "/none.png"), CaptureError);
+    EXPECT_EQ(rgb[0], 10);
+    EXPECT_EQ(rgb[size_t(479) * 640 * 3], 250);
+    EXPECT_TRUE(same_rgb(Capture_ReadPng(path), f));
+    EXPECT_THROW(Capture_WritePng(f, dir + "/missing/f.png"), CaptureError);
     fs::remove_all(dir);
 }
 
