@@ -5,7 +5,9 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "tools/capture/capture.h"
@@ -34,6 +36,14 @@ inline Frame LastFrameOf(int e, double t)
     const Frame f = Capture_FrameAt(t);
     EXPECT_TRUE(Capture_CurrentEntry() == e && Capture_PeekEntry() != e) << "entry " << e;
     return f;
+}
+
+// The current frame drawn again by render, outside the timeline's own frames.
+inline Frame Redraw(void (*render)())
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    render();
+    return Capture_Read();
 }
 
 struct FeedbackVertex {
