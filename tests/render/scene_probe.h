@@ -46,6 +46,17 @@ inline Frame Redraw(void (*render)())
     return Capture_Read();
 }
 
+// The darkest and the brightest channel value in a rectangle.
+inline std::pair<int, int> Range(const Frame &f, int x, int y, int w, int h)
+{
+    int least = 255, most = 0;
+    for (int j = y; j < y + h; j++)
+        for (int i = x; i < x + w; i++)
+            for (int v : {f.at_gl(i, j).r, f.at_gl(i, j).g, f.at_gl(i, j).b})
+                least = std::min(least, v), most = std::max(most, v);
+    return {least, most};
+}
+
 struct FeedbackVertex {
     float x, y, z, r = 0, g = 0, b = 0, a = 0;
     float dist(const FeedbackVertex &o) const { return std::hypot(x - o.x, y - o.y, z - o.z); }
