@@ -1,9 +1,5 @@
 // The glow shells (entries 29 to 34) as drawn: black at both ends, the cell lists' order, the
 // brightness wave's phase carried from frame to frame, and the labels with the moving glow.
-#include <gtest/gtest.h>
-
-#include <GL/gl.h>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -14,11 +10,8 @@
 #include "render/scene_probe.h"
 #include "timeline/timeline.h"
 
-namespace {
-
-// Window x and y of the centre of cell (ring k, spoke i)'s first disc, the mean of its fan's
-// vertices under the current matrices; false where the far plane cut the fan.
-bool disc_centre(int spoke, int ring, double p[2])
+// Window x, y of cell (spoke, ring)'s first disc centre; false where the far plane cut the fan.
+static bool disc_centre(int spoke, int ring, double p[2])
 {
     static GLfloat buffer[128];
     glFeedbackBuffer(128, GL_2D, buffer);
@@ -32,11 +25,10 @@ bool disc_centre(int spoke, int ring, double p[2])
     return true;
 }
 
-// How a label shows in its window rectangle box (ends exclusive), texel by texel: the
-// correlation of its pixels with its two tiles (2n, 2n + 1) read left to right and upright,
-// and the spread (standard deviation) of its pixels.
-std::pair<double, double> label_likeness(const Frame &f, const Picture &pic, int label,
-                                         const int box[4])
+// How a label shows in window box (ends exclusive): the correlation of its pixels with its tiles
+// 2n, 2n + 1 read left to right and upright, and their standard deviation.
+static std::pair<double, double> label_likeness(const Frame &f, const Picture &pic, int label,
+                                                const int box[4])
 {
     double sp = 0, st = 0, spp = 0, stt = 0, spt = 0;
     for (int v = 0; v < 16; v++)
@@ -51,8 +43,6 @@ std::pair<double, double> label_likeness(const Frame &f, const Picture &pic, int
     return {(spt - sp * st / 1024) / std::sqrt(vp * vt), std::sqrt(vp / 1024)};
 }
 
-}  // namespace
-
 TEST(Creeds, VeilsListsPhasesAndLabels)
 {
     OpenCapture();
@@ -63,11 +53,8 @@ TEST(Creeds, VeilsListsPhasesAndLabels)
 
     // Lists are spoke-major: a spoke's 20 cells share x (rings turn about X), x falls from the
     // first spoke to the last, and the last name is 3009. The view cuts no fan.
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(-1000, 1000, -1000, 1000, -1000, 1000);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    glMatrixMode(GL_PROJECTION), glLoadIdentity(), glOrtho(-1e3, 1e3, -1e3, 1e3, -1e3, 1e3);
+    glMatrixMode(GL_MODELVIEW), glLoadIdentity();
     double c[10][20][2];
     for (int i = 0; i < 10; i++)
         for (int k = 0; k < 20; k++) {
@@ -77,16 +64,13 @@ TEST(Creeds, VeilsListsPhasesAndLabels)
         }
     EXPECT_TRUE(glIsList(3009));
 
-    // Entry 30. The second shell's spoke i starts from phase phase_start + 1 + i, and phase 1
-    // lights disc centres most. phase_start is the previous frame's ramp rounded, halves to
-    // even; one frame follows a forced ramp of exactly 4.5, which the clock never reaches. The
-    // render leaves the second shell's matrices current, so its disc centres are found there.
+    // Entry 30: second-shell spoke i starts at phase phase_start + 1 + i, phase 1 lit most, and
+    // phase_start is the last frame's ramp rounded halves to even (frame 12 follows a forced 4.5).
+    // The render leaves the second shell's matrices current, so its centres are found there.
     Capture_SkipTo(Capture_FrameIndex(192.45, Capture_Fps()));
     for (int n = 0; n < 18; n++) {
-        if (n == 12) {
-            ramp_a = 4.5f;
-            Creeds_RenderA();
-        }
+        if (n == 12)
+            ramp_a = 4.5f, Creeds_RenderA();
         int start = int(std::nearbyint(ramp_a));
         Capture_Step();
         ASSERT_EQ(Capture_CurrentEntry(), 30);
@@ -101,9 +85,8 @@ TEST(Creeds, VeilsListsPhasesAndLabels)
         EXPECT_EQ((start + 1 + brightest) % 6, 1) << "frame " << n << " after ramp " << start;
     }
 
-    // Entries 30 to 33, shells apart: the labels upright in the corners, tiles 0-1 top left, 2-3
-    // top right, 4-5 bottom right, 6-7 bottom left. The glow veils one label per entry, taking
-    // much of its contrast.
+    // Entries 30 to 33: labels upright in the corners (tiles 0-1 top left, 2-3 top right, 4-5
+    // bottom right, 6-7 bottom left); the glow veils one per entry, taking much of its contrast.
     const int lit[4] = {1, 2, 0, 3};
     double spread[4][4];   // per label and entry
     for (int e = 0; e < 4; e++) {
@@ -130,6 +113,5 @@ TEST(Creeds, VeilsListsPhasesAndLabels)
             EXPECT_EQ(spread[n][e] < 0.7 * *std::max_element(spread[n], spread[n] + 4), n == lit[e])
                 << "label " << n << " in entry " << 30 + e;
 
-    // The last frame of entry 34 lies under the veil again.
-    EXPECT_TRUE(LastFrameOf(34, 225.16).black_gl(0, 0, 640, 480)) << "entry 34 ends under a black veil";
+    EXPECT_TRUE(LastFrameOf(34, 225.16).black_gl(0, 0, 640, 480)) << "entry 34 ends veiled";
 }

@@ -1,8 +1,5 @@
 // The pulsing column (entry 35): the shape of the column and its shell, how the waves move
 // along it with ramp_a, the backdrop outside the band, and the sprites at rest half-way.
-#include <gtest/gtest.h>
-
-#include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <algorithm>
@@ -19,9 +16,9 @@ namespace {
 double radius(const LatheVertex &p) { return std::hypot(p.x, p.z); }
 double angle(const LatheVertex &p) { return std::atan2(p.z, -p.x); }
 
-// Column radius 20, shell five times wider, both on the +z half; each mid-cell halfway between
-// its rings in height and its points in angle. The swell factors span 0.1 ... 1.5 and repeat after 24
-// entries to within half a step, so the wrap of ramp_a from 24 to 0 barely shows.
+// Column radius 20, shell 100, both on the +z half; each mid-cell halfway between its rings in
+// height and its points in angle. Swell factors span 0.1 ... 1.5 and repeat after 24 entries to
+// within half a step, so the wrap of ramp_a from 24 to 0 barely shows.
 TEST(Lathe, ColumnShellAndWaveTable)
 {
     OpenCapture();
@@ -78,17 +75,14 @@ TEST(Lathe, BackdropSpritesAndWaves)
         }
     EXPECT_EQ(wrong, 0);
 
-    // Half-way chan_x crosses 0 and every sprite sits at its table place, seen through the
-    // band's own camera: the sprites change each centre inside the band, against the same
-    // frame drawn with the layers far out of view.
+    // Half-way chan_x crosses 0 and every sprite sits at its table place in the band's camera:
+    // each centre inside the band differs from the frame drawn with the layers far out of view.
     Capture_SkipTo(first + 600);
     Capture_Step();
     ASSERT_LT(std::fabs(chan_x), 0.1f);
     const Frame with = Capture_Read();
     const float drift = std::exchange(chan_x, 1e4f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    Lathe_Render();
-    const Frame without = Capture_Read();
+    const Frame without = Redraw(Lathe_Render);
     chan_x = drift;
     glCallList(3);   // the band's viewport and camera
     GLdouble model[16], projection[16], x, y, z;

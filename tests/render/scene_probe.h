@@ -5,7 +5,9 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "tools/capture/capture.h"
@@ -34,6 +36,25 @@ inline Frame LastFrameOf(int e, double t)
     const Frame f = Capture_FrameAt(t);
     EXPECT_TRUE(Capture_CurrentEntry() == e && Capture_PeekEntry() != e) << "entry " << e;
     return f;
+}
+
+// The current frame drawn again by render, outside the timeline's own frames.
+inline Frame Redraw(void (*render)())
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    render();
+    return Capture_Read();
+}
+
+// The darkest and the brightest channel value in a rectangle.
+inline std::pair<int, int> Range(const Frame &f, int x, int y, int w, int h)
+{
+    int least = 255, most = 0;
+    for (int j = y; j < y + h; j++)
+        for (int i = x; i < x + w; i++)
+            for (int v : {f.at_gl(i, j).r, f.at_gl(i, j).g, f.at_gl(i, j).b})
+                least = std::min(least, v), most = std::max(most, v);
+    return {least, most};
 }
 
 struct FeedbackVertex {

@@ -1,9 +1,4 @@
-// Bulb and disc rings (entries 21 to 27): the shape of the loader's rings and disc bands and its
-// rand() draws, then what the curtain, the opening band and the growing disc groups show.
-#include <gtest/gtest.h>
-
-#include <GL/gl.h>
-
+// Bulb and disc rings (entries 21 to 27): loader geometry and rand() draws, then the frames.
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -13,18 +8,16 @@
 #include "scenes/stem/stem.h"
 #include "timeline/timeline.h"
 
-namespace {
-
 // p turned about y by a, then about x by t (radians), as glRotatef turns.
-void Turn(double p[3], double a, double t = 0)
+static void Turn(double p[3], double a, double t = 0)
 {
-    const double x = p[0] * std::cos(a) + p[2] * std::sin(a);
-    const double z = p[2] * std::cos(a) - p[0] * std::sin(a), y = p[1];
+    const double x = p[0] * std::cos(a) + p[2] * std::sin(a), y = p[1];
+    const double z = p[2] * std::cos(a) - p[0] * std::sin(a);
     p[0] = x, p[1] = y * std::cos(t) - z * std::sin(t), p[2] = y * std::sin(t) + z * std::cos(t);
 }
 
 // Mean step of green between neighbouring pixels right of the bulb: smooth haze, or discs.
-double Roughness(const Frame &f)
+static double Roughness(const Frame &f)
 {
     double sum = 0;
     for (int y = 300; y < 400; y++)
@@ -33,19 +26,7 @@ double Roughness(const Frame &f)
     return sum / 7000;
 }
 
-// The current frame drawn again by a render with the given chan_y and chan_z.
-Frame Redraw(void (*render)(), float y, float z)
-{
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    chan_y = y, chan_z = z;
-    render();
-    return Capture_Read();
-}
-
-}  // namespace
-
-// Catches a lost or extra rand() draw, a wrong order of offset, tilt, anchor and turn, a
-// disc that is not a regular octagon, and rings that are not one segment turned step by step.
+// Catches lost or extra rand() draws, a wrong order of offset, tilt, anchor and turn, bad discs.
 TEST(Stem, LoaderGeometryAndDraws)
 {
     srand(7);
@@ -57,31 +38,27 @@ TEST(Stem, LoaderGeometryAndDraws)
 
     // Segment i is segment 0 turned about y by i steps; 30 steps make just over two turns.
     const float(*s0)[3] = Stem_RingSegment(0);
-    const float *p1 = Stem_RingSegment(1)[17];
-    const double step = std::atan2(p1[0], p1[2]);
+    const double step = std::atan2(Stem_RingSegment(1)[17][0], Stem_RingSegment(1)[17][2]);
     EXPECT_TRUE(30 * step > 4 * M_PI && 30 * step < 4 * M_PI + 0.1) << step;
-    for (int i = 0; i < 30; i++)
-        for (int p = 0; p < 36; p++) {
-            double q[3] = {s0[p][0], s0[p][1], s0[p][2]};
-            Turn(q, i * step);
-            for (int c = 0; c < 3; c++)
-                EXPECT_NEAR(Stem_RingSegment(i)[p][c], q[c], 2e-3) << "segment " << i << ", " << p;
-        }
+    for (int n = 0; n < 30 * 36; n++) {   // point n % 36 of segment n / 36
+        double q[3] = {s0[n % 36][0], s0[n % 36][1], s0[n % 36][2]};
+        Turn(q, n / 36 * step);
+        for (int c = 0; c < 3; c++)
+            EXPECT_NEAR(Stem_RingSegment(n / 36)[n % 36][c], q[c], 2e-3) << "point " << n;
+    }
 
     for (int s = 0; s < 10; s++) {
         const float(*set)[3] = Stem_DiscSet(s);
-        // The first cluster is unturned: the first disc's rim point 1, straight up on the
-        // octagon, shows the band's tilt about x.
+        // The first cluster is unturned: its first disc's rim point 1 (straight up) shows the tilt.
         const double tilt = std::atan2(set[1][2] - set[0][2], set[1][1] - set[0][1]);
         double low[3] = {};
         for (int d = 0; d < 256; d++) {
             const float(*disc)[3] = set + 9 * d;
-            for (int i = 1; i < 9; i++)
+            for (int i = 1; i < 9; i++)   // a regular octagon of radius 5 or 7
                 EXPECT_NEAR(std::hypot(disc[i][0] - disc[0][0], disc[i][1] - disc[0][1],
-                                       disc[i][2] - disc[0][2]),
-                            s % 2 ? 7 : 5, 1e-3) << "set " << s << " disc " << d;
-            // Turned back by its cluster's share of five full turns and untilted, a centre lies
-            // from the first one by whole x up to 9, even y and tenths of z up to 0.9.
+                            disc[i][2] - disc[0][2]), s % 2 ? 7 : 5, 1e-3) << s << ", " << d;
+            // Unturned (5 turns over 64 clusters) and untilted, a centre is off the first by whole
+            // x up to 9, even y and tenths of z up to 0.9.
             double o[3] = {disc[0][0], disc[0][1], disc[0][2]};
             Turn(o, -(d / 4) * 10 * M_PI / 64);
             for (int c = 0; c < 3; c++)
@@ -90,13 +67,11 @@ TEST(Stem, LoaderGeometryAndDraws)
             const double w[3] = {std::round(o[0]), 2 * std::round(o[1] / 2),
                                  std::round(10 * o[2]) / 10};
             EXPECT_TRUE(std::hypot(o[0] - w[0], o[1] - w[1], o[2] - w[2]) < 1e-2 &&
-                        std::fabs(w[0]) < 9.5 && std::fabs(w[2]) < 0.95)
-                << "set " << s << " disc " << d << ": " << o[0] << ", " << o[1] << ", " << o[2];
+                        std::fabs(w[0]) < 9.5 && std::fabs(w[2]) < 0.95) << s << ", " << d;
             for (int c = 0; c < 3; c++)
                 low[c] = std::min(low[c], w[c]);
         }
-        // Less its offset (the lowest is 0), the first disc sits on the band's anchor: x -5 and
-        // a point of the bulb's unturned profile, rib 1 of segment 0.
+        // Less its offset, the first disc sits on the anchor: x -5, on rib 1 of segment 0.
         Turn(low, 0, tilt);
         EXPECT_NEAR(set[0][0] + low[0], -5, 2e-3) << "set " << s;
         bool on_profile = false;
@@ -110,6 +85,7 @@ TEST(Stem, LoaderGeometryAndDraws)
 // One run through entries 21 to 27, a frame or two for each fault.
 TEST(Stem, CurtainBandAndDiscs)
 {
+    auto redraw = [](void (*r)(), float y, float z) { chan_y = y, chan_z = z; return Redraw(r); };
     EXPECT_TRUE(FirstFrameOf(21).black_gl(0, 0, 640, 480)) << "first frame of entry 21";
 
     // A band of height 0: bars and fades over the clear colour, nothing of the 3-D view.
@@ -120,24 +96,21 @@ TEST(Stem, CurtainBandAndDiscs)
         EXPECT_TRUE(closed.at_gl(320, y).r > 200 &&
                     closed.mean_gl(80, y, 480, 1).r == closed.at_gl(320, y).r) << y;
 
-    // Entry 23, both groups at scale 1, is the opening render with a full band: the dark bulb
-    // in the middle, only smooth haze beside it.
+    // Entry 23 at scale 1 is the opening render with a full band: dark bulb, smooth haze beside.
     const Frame unscaled = Capture_FrameAt(113.9);
     ASSERT_EQ(Capture_CurrentEntry(), 23);
     EXPECT_LT(unscaled.mean_gl(290, 210, 60, 60).g, 0.8 * unscaled.mean_gl(90, 210, 60, 60).g);
     EXPECT_LT(Roughness(unscaled), 0.2);
-    EXPECT_TRUE(Redraw(Stem_RenderOpen, 0, 480) == unscaled);
+    EXPECT_TRUE(redraw(Stem_RenderOpen, 0, 480) == unscaled);
 
     // Late in entry 24 each swollen group, with the other or alone, has moved out over the haze.
     Capture_FrameAt(126);
     ASSERT_EQ(Capture_CurrentEntry(), 24);
     const float light = chan_y, amber = chan_z;
     for (auto [y, z] : {std::pair{light, amber}, {light, 1.0f}, {1.0f, amber}})
-        EXPECT_GT(Roughness(Redraw(Stem_RenderGrow, y, z)), 0.4)
-            << "scales " << y << ", " << z;
+        EXPECT_GT(Roughness(redraw(Stem_RenderGrow, y, z)), 0.4) << "scales " << y << ", " << z;
 
-    // Entry 27 starts from the resting frame of entry 22 and ends under the black block, with
-    // at most a faint remainder of the fade below it.
+    // Entry 27 starts as entry 22 rests and ends under the black block, a faint fade below it.
     EXPECT_TRUE(FirstFrameOf(27) == closed);
     const Frame last = LastFrameOf(27, 137.46);
     const int block = int(std::ceil(480 + chan_x));
