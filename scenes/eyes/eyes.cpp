@@ -165,6 +165,10 @@ static Point frame_centres[2][net_columns][net_rows];
 
 // Helpers, defined at the end of the file.
 static Point turned_about_x(Point p, float angle);
+
+template <int R, int K, int J>
+static void build_arcs(Point (&arcs)[R][K][J], const float (&radii)[R], float first_x,
+                       float first_angle);
 static void fill_random_layers(void);
 static void fill_reveal_layers(void);
 static void screen_setup(void);
@@ -194,31 +198,8 @@ void Eyes_Load(void)
                   "16 eye tiles of 32 x 32.\n",
                   (unsigned long long)eye_bytes);
 
-    float a = 0;
-    for (int j = 0; j < corner_points; j++) {
-        for (int r = 0; r < 3; r++)
-            corner_arcs[r][0][j] = turned_about_x({0, -corner_radii[r], 0}, a);
-        a += arc_step;
-    }
-    for (int r = 0; r < 3; r++)
-        for (int k = 1; k < corner_columns; k++)
-            for (int j = 0; j < corner_points; j++) {
-                corner_arcs[r][k][j] = corner_arcs[r][0][j];
-                corner_arcs[r][k][j].x += column_spacing * k;
-            }
-
-    float b = centre_first_angle;
-    for (int j = 0; j < net_rows; j++) {
-        for (int r = 0; r < 2; r++)
-            centre_arcs[r][0][j] = turned_about_x({centre_first_x, -centre_radii[r], 0}, b);
-        b += arc_step;
-    }
-    for (int r = 0; r < 2; r++)
-        for (int k = 1; k < net_columns; k++)
-            for (int j = 0; j < net_rows; j++) {
-                centre_arcs[r][k][j] = centre_arcs[r][0][j];
-                centre_arcs[r][k][j].x += column_spacing * k;
-            }
+    build_arcs(corner_arcs, corner_radii, 0, 0);
+    build_arcs(centre_arcs, centre_radii, centre_first_x, centre_first_angle);
 
     float c = 0;
     for (float &swell : swell_table) {
@@ -576,4 +557,24 @@ static void draw_stitch_sides(const Point (*inner)[corner_points],
             glVertex3fv(&outer[ci[a]][cj[a]].x);
         }
     glEnd();
+}
+
+// Column 0's arcs, radius by radius, their angle summed in single precision from first_angle;
+// every other column is column 0 moved right by the column spacing.
+template <int R, int K, int J>
+static void build_arcs(Point (&arcs)[R][K][J], const float (&radii)[R], float first_x,
+                       float first_angle)
+{
+    float a = first_angle;
+    for (int j = 0; j < J; j++) {
+        for (int r = 0; r < R; r++)
+            arcs[r][0][j] = turned_about_x({first_x, -radii[r], 0}, a);
+        a += arc_step;
+    }
+    for (int r = 0; r < R; r++)
+        for (int k = 1; k < K; k++)
+            for (int j = 0; j < J; j++) {
+                arcs[r][k][j] = arcs[r][0][j];
+                arcs[r][k][j].x += column_spacing * k;
+            }
 }
