@@ -58,28 +58,35 @@ std::atomic<int> loader_flags[loader_flag_count];
 
 static SDL_Thread *loader_thread;
 
+void Loading_Do(const LoadingStep &step)
+{
+    switch (step.kind) {
+    case StepKind::Delay:
+        break;
+    case StepKind::Load:
+        step.loader();
+        break;
+    case StepKind::Flag:
+        loader_flags[step.value] = 1;
+        break;
+    case StepKind::CloseArchive:
+        ZAF_Close();
+        break;
+    case StepKind::StartClock:
+        // Sequentially consistent: every loader's results are visible to whoever sees
+        // the clock run.
+        time_step = 0.01f;
+        break;
+    }
+}
+
 void Loading_Walk(void (*delay)(uint32_t ms))
 {
     for (const LoadingStep &step : loading_steps) {
-        switch (step.kind) {
-        case StepKind::Delay:
+        if (step.kind == StepKind::Delay)
             delay(step.value);
-            break;
-        case StepKind::Load:
-            step.loader();
-            break;
-        case StepKind::Flag:
-            loader_flags[step.value] = 1;
-            break;
-        case StepKind::CloseArchive:
-            ZAF_Close();
-            break;
-        case StepKind::StartClock:
-            // Sequentially consistent: every loader's results are visible to whoever sees
-            // the clock run.
-            time_step = 0.01f;
-            break;
-        }
+        else
+            Loading_Do(step);
     }
 }
 

@@ -30,5 +30,8 @@ int Loading_Thread(void *);
 // Walks every step of the sequence in order, calling delay(ms) for each pause: the worker
 // passes SDL_Delay, a headless renderer a function that does not wait.
 void Loading_Walk(void (*delay)(uint32_t ms));
+// One step's action; a pause is the caller's to make (the browser build waits between
+// frames rather than blocking).
+void Loading_Do(const LoadingStep &step);
 // The scene loaders in the order main runs them itself in debug mode.
 void Loading_RunDebugLoaders(void);

@@ -69,7 +69,7 @@ void Timeline_StopTimer(void)
 {
     if (timeline_timer) {
         SDL_RemoveTimer(timeline_timer);
-        timeline_timer = nullptr;
+        timeline_timer = {};
     }
 }
 

@@ -52,6 +52,8 @@ struct CaptureSetup {
 // Makes the context and framebuffer, runs the loaders and prepares the timeline. A second
 // call is an error: the loaders draw from rand() and may only run once per process.
 void Capture_Open(const CaptureSetup &setup);
+// Capture_Open on a context the caller has made current, with a 640 × 480 framebuffer.
+void Capture_Start(const CaptureSetup &setup);
 bool Capture_IsOpen();
 double Capture_Fps();
 // The GL renderer and version string, for reports.

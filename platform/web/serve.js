@@ -1,0 +1,141 @@
+#!/usr/bin/env node
+// The web build served from disk: a static file server on 127.0.0.1, node's standard library only.
+// Usage: node platform/web/serve.js [DIR] [--port N]   (DIR defaults to build-web, N to 8080, 0 = any)
+'use strict';
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+
+const MIME_TYPES = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.wasm': 'application/wasm', // instantiateStreaming insists on it
+  '.mp3': 'audio/mpeg',
+  '.png': 'image/png',
+  '.css': 'text/css; charset=utf-8',
+  '.json': 'application/json',
+  '.zaf': 'application/octet-stream',
+};
+
+// URL path -> file path under one of the folders, or null when it would leave that folder.
+function resolvePath(urlPath, root, mounts) {
+  let base = root;
+  let rest = urlPath;
+  for (const [prefix, dir] of Object.entries(mounts)) {
+    if (urlPath.startsWith(prefix)) {
+      base = dir;
+      rest = urlPath.slice(prefix.length);
+      break;
+    }
+  }
+  const file = path.resolve(base, '.' + path.posix.sep + rest);
+  const inside = path.relative(base, file);
+  return inside === '..' || inside.startsWith('..' + path.sep) || path.isAbsolute(inside) ? null : file;
+}
+
+// "bytes=a-b" / "bytes=a-" / "bytes=-n" -> [start, end] inclusive; null if absent or multi-range
+// (then the whole file goes out), false if it cannot be satisfied.
+function parseRange(header, size) {
+  const m = /^bytes=(\d*)-(\d*)$/.exec(header || '');
+  if (!m || (m[1] === '' && m[2] === '')) return null;
+  let start, end;
+  if (m[1] === '') {
+    start = Math.max(0, size - Number(m[2]));
+    end = size - 1;
+  } else {
+    start = Number(m[1]);
+    end = m[2] === '' ? size - 1 : Math.min(Number(m[2]), size - 1);
+  }
+  return start <= end && start < size ? [start, end] : false;
+}
+
+function fail(res, status) {
+  res.writeHead(status, { 'Content-Type': 'text/plain; charset=utf-8' });
+  res.end(`${status} ${http.STATUS_CODES[status]}\n`);
+}
+
+function handle(req, res, root, mounts) {
+  if (req.method !== 'GET' && req.method !== 'HEAD') return fail(res, 405);
+  let urlPath;
+  try {
+    urlPath = decodeURIComponent(req.url.split('?')[0]);
+  } catch {
+    return fail(res, 400);
+  }
+  if (urlPath.includes('\0')) return fail(res, 400);
+  let file = resolvePath(urlPath, root, mounts);
+  if (!file) return fail(res, 404);
+  fs.stat(file, (err, st) => {
+    if (!err && st.isDirectory()) {
+      file = path.join(file, 'index.html');
+      try {
+        st = fs.statSync(file);
+      } catch (e) {
+        err = e;
+      }
+    }
+    if (err || !st.isFile()) return fail(res, 404);
+    const headers = {
+      'Content-Type': MIME_TYPES[path.extname(file).toLowerCase()] || 'application/octet-stream',
+      'Accept-Ranges': 'bytes',
+      'Cache-Control': 'no-store', // a rebuilt demo must never meet a stale one
+    };
+    let status = 200;
+    let start = 0;
+    let end = st.size - 1;
+    const range = parseRange(req.headers.range, st.size);
+    if (range === false) {
+      res.writeHead(416, { 'Content-Range': `bytes */${st.size}` });
+      return res.end();
+    }
+    if (range) {
+      [start, end] = range;
+      status = 206;
+      headers['Content-Range'] = `bytes ${start}-${end}/${st.size}`;
+    }
+    headers['Content-Length'] = end - start + 1;
+    res.writeHead(status, headers);
+    if (req.method === 'HEAD' || st.size === 0) return res.end();
+    fs.createReadStream(file, { start, end }).on('error', () => res.destroy()).pipe(res);
+  });
+}
+
+// Serves root, and each mounts[prefix] under its URL prefix ('/ref/' -> a folder of references).
+function startServer({ root, port = 8080, mounts = {} }) {
+  root = path.resolve(root);
+  const dirs = {};
+  for (const [prefix, dir] of Object.entries(mounts)) dirs[prefix] = path.resolve(dir);
+  const server = http.createServer((req, res) => handle(req, res, root, dirs));
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, '127.0.0.1', () => resolve({ server, port: server.address().port }));
+  });
+}
+
+module.exports = { startServer };
+
+if (require.main === module) {
+  const args = process.argv.slice(2);
+  let root = path.join(__dirname, '..', '..', 'build-web');
+  let port = 8080;
+  for (let i = 0; i < args.length; i++) {
+    if (args[i] === '--port') port = Number(args[++i]);
+    else if (args[i].startsWith('-')) port = NaN;
+    else root = args[i];
+  }
+  if (!Number.isInteger(port) || port < 0 || port > 65535) {
+    console.error('usage: serve.js [DIR] [--port N]');
+    process.exit(1);
+  }
+  if (!fs.existsSync(root) || !fs.statSync(root).isDirectory()) {
+    console.error(`serve.js: ${root}: no such folder`);
+    process.exit(1);
+  }
+  startServer({ root, port }).then(
+    ({ port: actual }) => console.log(`serving ${path.resolve(root)} at http://127.0.0.1:${actual}/`),
+    (err) => {
+      console.error(`serve.js: ${err.message}`);
+      process.exit(1);
+    },
+  );
+}

@@ -1,0 +1,40 @@
+# The browser build: the demo core compiled by emscripten, with our GL layer under the scenes,
+# the sound layer over the page's <audio>, and zlib compiled from Debian's source package.
+set(ZLIB_SOURCE_DIR "" CACHE PATH "zlib's source tree (from Debian's source package)")
+if(NOT EXISTS ${ZLIB_SOURCE_DIR}/inflate.c)
+  message(FATAL_ERROR "ZLIB_SOURCE_DIR must name zlib's sources (platform/web/build.sh fetches them)")
+endif()
+
+set(web_dir ${CMAKE_SOURCE_DIR}/platform/web)
+
+# Only what uncompress needs.
+add_library(zlib_web STATIC)
+foreach(source adler32 crc32 inffast inflate inftrees uncompr zutil)
+  target_sources(zlib_web PRIVATE ${ZLIB_SOURCE_DIR}/${source}.c)
+endforeach()
+target_include_directories(zlib_web PUBLIC ${ZLIB_SOURCE_DIR})
+target_compile_options(zlib_web PRIVATE -w)
+
+add_library(qm_gl_compat STATIC ${web_dir}/gl_compat.cpp)
+target_include_directories(qm_gl_compat PUBLIC ${CMAKE_SOURCE_DIR})
+
+add_library(qm_sound STATIC ${web_dir}/fsound_web.cpp)
+target_include_directories(qm_sound PUBLIC ${CMAKE_SOURCE_DIR})
+
+add_library(qm_core STATIC ${CMAKE_SOURCE_DIR}/tools/capture/playback.cpp)
+target_include_directories(qm_core PUBLIC ${CMAKE_SOURCE_DIR})
+# Every demo source draws through the GL layer without knowing it.
+target_compile_options(qm_core PUBLIC -include ${web_dir}/gl_compat.h)
+target_link_libraries(qm_core PUBLIC qm_gl_compat qm_sound zlib_web)
+foreach(dir timeline assets scenes runtime)
+  add_subdirectory(${dir})
+endforeach()
+
+add_executable(quiet_moss ${web_dir}/web_main.cpp)
+target_link_libraries(quiet_moss PRIVATE qm_core)
+target_link_options(quiet_moss PRIVATE
+  -sLEGACY_GL_EMULATION=1
+  -sALLOW_MEMORY_GROWTH=1
+  -sFORCE_FILESYSTEM=1
+  -sEXPORTED_FUNCTIONS=_main,_qm_start
+  -sEXPORTED_RUNTIME_METHODS=ccall)

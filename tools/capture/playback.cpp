@@ -1,0 +1,302 @@
+// The demo's start-up and its frames on a virtual clock, on whatever GL context the caller has
+// made current: qm-capture's EGL framebuffer, or the browser build's canvas.
+#include "tools/capture/capture.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <iterator>
+
+#include "assets/zaf.h"
+#include "runtime/loading.h"
+#include "scenes/boot/boot.h"
+#include "timeline/scene_script.h"
+#include "timeline/timeline.h"
+
+// ---------------------------------------------------------------------------------------------
+// Frame
+
+Rgba Frame::at_gl(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= width || y >= height)
+        throw CaptureError("pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+                           ") lies outside the frame");
+    const uint8_t *p = &rgba[(size_t(y) * width + x) * 4];
+    return Rgba{p[0], p[1], p[2], p[3]};
+}
+
+static void check_rect(const Frame &f, int x, int y, int w, int h)
+{
+    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > f.width || y + h > f.height)
+        throw CaptureError("rectangle lies outside the frame or is empty");
+}
+
+MeanColour Frame::mean_gl(int x, int y, int w, int h) const
+{
+    check_rect(*this, x, y, w, h);
+    double sum[3] = {0, 0, 0};
+    for (int row = y; row < y + h; row++) {
+        for (int col = x; col < x + w; col++) {
+            const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
+            for (int c = 0; c < 3; c++)
+                sum[c] += p[c];
+        }
+    }
+    double n = double(w) * h;
+    return MeanColour{sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+bool Frame::black_gl(int x, int y, int w, int h) const
+{
+    check_rect(*this, x, y, w, h);
+    for (int row = y; row < y + h; row++) {
+        for (int col = x; col < x + w; col++) {
+            const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
+            if (p[0] || p[1] || p[2])
+                return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+static bool capture_open;
+static double capture_fps = 60.0;
+static int64_t next_frame;    // the frame Capture_Step draws next
+static int64_t ticks_done;    // Timeline_Tick calls made so far
+static bool demo_over;
+static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
+
+static void advance_clock();
+
+void Capture_Start(const CaptureSetup &setup)
+{
+    if (capture_open)
+        throw CaptureError("the capture is already open: the loaders run once per process");
+    if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
+        throw CaptureError("frames per second must be a positive number");
+    capture_fps = setup.fps;
+
+    // The start-up of main, in its order, with the loading sequence walked without pauses.
+    std::string archive = setup.data_dir.empty()
+                              ? std::string("./quiet_moss.zaf")
+                              : (std::filesystem::path(setup.data_dir) / "quiet_moss.zaf").string();
+    ZAF_Open(archive.c_str());
+    Boot_Load();
+    Loading_Walk([](uint32_t) {});
+    Timeline_Prepare(&scene_script, 0);
+
+    next_frame = 0;
+    ticks_done = 0;
+    demo_over = false;
+    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
+    capture_open = true;
+}
+
+bool Capture_IsOpen()
+{
+    return capture_open;
+}
+
+double Capture_Fps()
+{
+    return capture_fps;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Virtual clock
+
+// Whole numbers computed in floating point may land a hair off; within this they count as whole.
+static bool near_whole(double x, double *whole)
+{
+    double r = std::nearbyint(x);
+    if (std::fabs(x - r) <= 1e-9 * std::max(1.0, std::fabs(x))) {
+        *whole = r;
+        return true;
+    }
+    return false;
+}
+
+int64_t Capture_TicksBefore(int64_t k, double fps)
+{
+    double x = 100.0 * double(k) / fps;
+    double whole;
+    if (near_whole(x, &whole))
+        return int64_t(whole);
+    return int64_t(std::floor(x));
+}
+
+int64_t Capture_FrameIndex(double t, double fps)
+{
+    if (!(t >= 0.0) || !std::isfinite(t))
+        throw CaptureError("a demo time must be a number of seconds, 0 or more");
+    double x = t * fps;
+    double whole;
+    if (near_whole(x, &whole))
+        return int64_t(whole);
+    return int64_t(std::ceil(x));
+}
+
+static void require_open()
+{
+    if (!capture_open)
+        throw CaptureError("the capture is not open");
+}
+
+int64_t Capture_NextFrame()
+{
+    return next_frame;
+}
+
+// The scenes never use the scissor test, so an empty box drops every fragment of a quick
+// frame (the clear included) without changing anything they draw with or keep.
+static void draw_current(bool quick)
+{
+    if (quick) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, 0, 0);
+    }
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (scene_callback)
+        scene_callback();
+    if (quick) {
+        glDisable(GL_SCISSOR_TEST);
+        glScissor(0, 0, capture_width, capture_height);
+    }
+}
+
+// Moves the timeline on to the next frame; true once the demo is over.
+static bool advance_frame()
+{
+    require_open();
+    advance_clock();
+    bool over = Timeline_Advance() != 0;
+    if (over) {
+        demo_over = true;
+    } else if (scene_callback == Timeline_EnterScene) {
+        int entry = Capture_CurrentEntry();
+        if (entry_first_frame[entry] < 0)
+            entry_first_frame[entry] = next_frame;
+    }
+    return over;
+}
+
+int Capture_Step(bool quick)
+{
+    bool over = advance_frame();
+    if (!over)
+        draw_current(quick);
+    next_frame++;
+    return over;
+}
+
+// Whether the frame after the one just advanced to belongs to another entry (or to nobody).
+static bool last_of_entry()
+{
+    float t = demo_time.load();
+    for (int64_t n = Capture_TicksBefore(next_frame + 1, capture_fps) - ticks_done; n > 0; n--)
+        t = t + time_step.load();   // as Timeline_Tick adds
+    return t >= scene_script.end_time || Timeline_SwitchDue(t);
+}
+
+int Capture_Skip()
+{
+    bool over = advance_frame();
+    if (!over && (scene_callback == Timeline_EnterScene || last_of_entry()))
+        draw_current(true);
+    next_frame++;
+    return over;
+}
+
+int Capture_SkipTo(int64_t k)
+{
+    require_open();
+    if (k < next_frame)
+        throw CaptureError("frame " + std::to_string(k) + " lies before the next frame (" +
+                           std::to_string(next_frame) + "): frames are drawn forward only");
+    while (next_frame < k - 1) {
+        if (Capture_Skip())
+            return 1;
+    }
+    // What a render carries to the next frame comes from this one.
+    return next_frame < k ? Capture_Step(true) : 0;
+}
+
+int Capture_DrawTo(int64_t k)
+{
+    require_open();
+    if (k < next_frame)
+        throw CaptureError("frame " + std::to_string(k) + " lies before the next frame (" +
+                           std::to_string(next_frame) + "): frames are drawn forward only");
+    while (next_frame < k) {
+        if (Capture_Step(true))
+            return 1;
+    }
+    return 0;
+}
+
+int64_t Capture_EntryFirstFrame(int entry)
+{
+    require_open();
+    if (entry < 0 || entry >= scene_entry_count)
+        throw CaptureError("no scene entry " + std::to_string(entry));
+    return entry_first_frame[entry];
+}
+
+Frame Capture_Read()
+{
+    require_open();
+    Frame f;
+    f.width = capture_width;
+    f.height = capture_height;
+    f.rgba.resize(size_t(capture_width) * capture_height * 4);
+    // Rows of 640 RGBA pixels are aligned under any pack alignment.
+    glReadPixels(0, 0, capture_width, capture_height, GL_RGBA, GL_UNSIGNED_BYTE, f.rgba.data());
+    return f;
+}
+
+int Capture_CurrentEntry()
+{
+    require_open();
+    return int(current_entry - scene_entries);
+}
+
+static void advance_clock()
+{
+    for (int64_t target = Capture_TicksBefore(next_frame, capture_fps); ticks_done < target;
+         ticks_done++)
+        Timeline_Tick(10, nullptr);
+}
+
+int Capture_PeekEntry()
+{
+    require_open();
+    advance_clock();
+    if (demo_over || demo_time.load() >= scene_script.end_time)
+        return -1;
+    int entry = Capture_CurrentEntry();
+    if (Timeline_SwitchDue(demo_time.load()))
+        return entries_left == 0 ? -1 : entry + 1;
+    return entry;
+}
+
+CaptureMark Capture_Mark()
+{
+    require_open();
+    advance_clock();
+    return CaptureMark{next_frame, ticks_done, demo_time.load()};
+}
+
+void Capture_Rewind(const CaptureMark &mark)
+{
+    require_open();
+    next_frame = mark.frame;
+    ticks_done = mark.ticks;
+    demo_time = mark.demo_time;
+    Timeline_ResetEntryClocks();
+}
+
