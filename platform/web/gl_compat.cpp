@@ -64,7 +64,11 @@ DisplayList *compiling;
 Attributes list_attributes;
 unsigned char list_inherits;   // attributes the list being compiled has not set yet
 
+// The glBegin / glEnd block being given: its mode, vertices, and which attributes it set
+// (a list records those after the block's draw, where their values stay current).
 GLenum primitive;
+bool in_primitive;
+unsigned char primitive_sets;
 std::vector<Vertex> primitive_vertices;
 std::vector<unsigned char> primitive_inherits;
 std::vector<Vertex> scratch;
@@ -213,7 +217,7 @@ void execute(const Command &c, const DisplayList *list, int depth)
     case Op::Call: call_list(c.e[0], depth + 1); break;
     case Op::Color:
         for (int i = 0; i < 4; i++)
-            state.colour[i] = GLfloat(d[i]);
+            state.colour[i] = std::clamp(GLfloat(d[i]), 0.0f, 1.0f);
         break;
     case Op::TexCoord:
         state.texcoord[0] = GLfloat(d[0]);
@@ -307,6 +311,16 @@ Command command(Op op, std::initializer_list<double> d = {}, std::initializer_li
     return c;
 }
 
+// A glColor / glTexCoord in a list: inside a block it is recorded after the block's draw.
+void record_attribute(unsigned char which, const Command &c)
+{
+    list_inherits &= ~which;
+    if (in_primitive)
+        primitive_sets |= which;
+    else
+        compiling->commands.push_back(c);
+}
+
 Attributes &current_attributes()
 {
     return compiling ? list_attributes : state;
@@ -357,12 +371,15 @@ extern "C" {
 void qmgl_Begin(GLenum mode)
 {
     primitive = mode;
+    in_primitive = true;
+    primitive_sets = 0;
     primitive_vertices.clear();
     primitive_inherits.clear();
 }
 
 void qmgl_End(void)
 {
+    in_primitive = false;
     if (compiling) {
         DisplayList &list = *compiling;
         size_t first = list.vertices.size();
@@ -377,6 +394,12 @@ void qmgl_End(void)
         size_t count = list.vertices.size() - first;
         if (count)
             list.commands.push_back(command(Op::Draw, {}, {GLenum(first), GLenum(count), inherits}));
+        const Attributes &a = list_attributes;
+        if (primitive_sets & inherit_colour)
+            list.commands.push_back(
+                command(Op::Color, {a.colour[0], a.colour[1], a.colour[2], a.colour[3]}));
+        if (primitive_sets & inherit_texcoord)
+            list.commands.push_back(command(Op::TexCoord, {a.texcoord[0], a.texcoord[1]}));
         return;
     }
     scratch.clear();
@@ -394,15 +417,15 @@ void qmgl_Vertex3fv(const GLfloat *v) { add_vertex(v[0], v[1], v[2]); }
 
 void qmgl_Color4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
 {
+    // Fixed-function GL clamps vertex colours before they are interpolated; a shader would
+    // interpolate out-of-range values and clamp only the fragment.
     Attributes &at = current_attributes();
-    at.colour[0] = r;
-    at.colour[1] = g;
-    at.colour[2] = b;
-    at.colour[3] = a;
-    if (compiling) {
-        list_inherits &= ~inherit_colour;
-        compiling->commands.push_back(command(Op::Color, {r, g, b, a}));
-    }
+    at.colour[0] = std::clamp(r, 0.0f, 1.0f);
+    at.colour[1] = std::clamp(g, 0.0f, 1.0f);
+    at.colour[2] = std::clamp(b, 0.0f, 1.0f);
+    at.colour[3] = std::clamp(a, 0.0f, 1.0f);
+    if (compiling)
+        record_attribute(inherit_colour, command(Op::Color, {r, g, b, a}));
 }
 
 void qmgl_Color4fv(const GLfloat *v) { qmgl_Color4f(v[0], v[1], v[2], v[3]); }
@@ -412,10 +435,8 @@ void qmgl_TexCoord2f(GLfloat s, GLfloat t)
     Attributes &at = current_attributes();
     at.texcoord[0] = s;
     at.texcoord[1] = t;
-    if (compiling) {
-        list_inherits &= ~inherit_texcoord;
-        compiling->commands.push_back(command(Op::TexCoord, {s, t}));
-    }
+    if (compiling)
+        record_attribute(inherit_texcoord, command(Op::TexCoord, {s, t}));
 }
 
 void qmgl_NewList(GLuint name, GLenum mode)

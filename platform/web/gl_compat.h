@@ -12,6 +12,7 @@
 // | glBegin / glEnd, glVertex*,     | a glColor before several vertices  | our own immediate mode: every     |
 // |   glColor4f(v), glTexCoord2f    |   is mishandled                    |   vertex carries colour and       |
 // |                                 |                                    |   texcoord; drawn as arrays       |
+// |                                 | colours reach the shader unclamped | clamped to [0, 1] as given        |
 // | GL_QUADS, GL_QUAD_STRIP,        | QUAD_STRIP refused                 | turned into GL_TRIANGLES at       |
 // |   GL_TRIANGLE_FAN               |                                    |   glEnd, winding kept             |
 // | glTexImage2D in a list          | re-uploads each call; WebGL has no | uploaded once, when the list is   |

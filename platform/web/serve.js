@@ -67,6 +67,11 @@ function handle(req, res, root, mounts) {
   if (!file) return fail(res, 404);
   fs.stat(file, (err, st) => {
     if (!err && st.isDirectory()) {
+      // Relative links in the folder's index.html resolve against a URL ending in '/'.
+      if (!urlPath.endsWith('/')) {
+        res.writeHead(301, { Location: encodeURI(urlPath) + '/' });
+        return res.end();
+      }
       file = path.join(file, 'index.html');
       try {
         st = fs.statSync(file);

@@ -147,8 +147,9 @@ int main(void)
         page_fail("SDL initialization error ...");
         return 1;
     }
+    // No alpha channel: the page would blend the canvas by the alpha the scenes leave behind,
+    // where a window shows the colours alone.
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
     if (!SDL_SetVideoMode(640, 480, 32, SDL_OPENGL)) {
         page_fail("no WebGL context");
