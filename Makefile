@@ -9,10 +9,15 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
 	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin
 
+# The browser build: emscripten (with its node) from Debian; chromium for its test.
+WEB_PACKAGES := emscripten
+WEB_TEST_PACKAGES := chromium
+WEB_PORT ?= 8080
+
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test sanitize fuzz clean
+.PHONY: all deps build run test web serve-web test-web sanitize fuzz clean
 
 all: build
 
@@ -29,6 +34,19 @@ run: build
 test: build
 	cd build && ctest --output-on-failure --timeout 600
 
+# The browser build in build-web/ (the native build makes its data), served on 127.0.0.1 and
+# tested in headless chromium against qm-capture's frames.
+web: build
+	@tools/install-deps.sh $(WEB_PACKAGES)
+	platform/web/build.sh
+
+serve-web: web
+	node platform/web/serve.js build-web --port $(WEB_PORT)
+
+test-web: web
+	@tools/install-deps.sh $(WEB_TEST_PACKAGES)
+	tests/web/run.sh
+
 # ASan+UBSan build and a TSan build, each running the whole test suite.
 sanitize: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address
@@ -44,4 +62,4 @@ fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-web

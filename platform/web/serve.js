@@ -58,7 +58,7 @@ function handle(req, res, root, mounts) {
   if (req.method !== 'GET' && req.method !== 'HEAD') return fail(res, 405);
   let urlPath;
   try {
-    urlPath = decodeURIComponent(req.url.split('?')[0]);
+    urlPath = decodeURIComponent(req.url.replace(/\?.*/s, ''));
   } catch {
     return fail(res, 400);
   }
@@ -69,7 +69,7 @@ function handle(req, res, root, mounts) {
     if (!err && st.isDirectory()) {
       // Relative links in the folder's index.html resolve against a URL ending in '/'.
       if (!urlPath.endsWith('/')) {
-        res.writeHead(301, { Location: encodeURI(urlPath) + '/' });
+        res.writeHead(301, { Location: encodeURI(urlPath) + '/' + req.url.replace(/^[^?]*/s, '') });
         return res.end();
       }
       file = path.join(file, 'index.html');

@@ -30,7 +30,8 @@ foreach(dir timeline assets scenes runtime)
   add_subdirectory(${dir})
 endforeach()
 
-add_executable(quiet_moss ${web_dir}/web_main.cpp)
+# glibc's rand() as an object of the program itself, so that it wins over the C library's.
+add_executable(quiet_moss ${web_dir}/web_main.cpp ${web_dir}/glibc_rand.cpp)
 target_link_libraries(quiet_moss PRIVATE qm_core)
 target_link_options(quiet_moss PRIVATE
   -sLEGACY_GL_EMULATION=1
