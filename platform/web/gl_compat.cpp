@@ -1,10 +1,16 @@
-// The scenes' OpenGL 1.x over emscripten's legacy GL emulation: our own immediate mode, display
-// lists recorded as vertex arrays and replayable ops, and texture uploads done once. See the
-// table in gl_compat.h.
+// The scenes' OpenGL 1.x over emscripten's legacy GL emulation: our own immediate mode and
+// matrix stacks, display lists recorded as vertex arrays and replayable ops, and texture uploads
+// done once. See the table in gl_compat.h.
+//
+// Every draw goes into one batch of triangles already in eye coordinates (the modelview applied
+// here, in single precision as GL does), drawn as one array when anything else reaches GL: a
+// state change, a clear, a read, the end of the frame. The emulation's cost is per draw call,
+// and the scenes make thousands of small ones a frame (the dot wall about twelve thousand).
 #define QM_GL_COMPAT_IMPLEMENTATION
 #include "platform/web/gl_compat.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,7 +77,6 @@ bool in_primitive;
 unsigned char primitive_sets;
 std::vector<Vertex> primitive_vertices;
 std::vector<unsigned char> primitive_inherits;
-std::vector<Vertex> scratch;
 
 // Texture object 0's parameters, which natively every list's upload lands in. They are applied
 // to a list's own texture when it is bound, if they changed since it was last bound.
@@ -140,28 +145,127 @@ void draw_triangles(const Vertex *v, GLsizei count)
     }
 }
 
+// ---- Matrices: column-major, as GL keeps them --------------------------------------------
+
+using Matrix = std::array<GLfloat, 16>;
+constexpr Matrix identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+std::vector<Matrix> modelview{identity};
+std::vector<Matrix> projection{identity};
+GLenum matrix_mode = GL_MODELVIEW;
+bool projection_changed;
+
+std::vector<Vertex> batch;
+
+// Draws the batch, after giving the emulation the projection it is drawn with.
+void flush()
+{
+    if (batch.empty())
+        return;
+    if (projection_changed) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadMatrixf(projection.back().data());
+        glMatrixMode(GL_MODELVIEW);
+        projection_changed = false;
+    }
+    draw_triangles(batch.data(), GLsizei(batch.size()));
+    batch.clear();
+}
+
+std::vector<Matrix> &stack()
+{
+    return matrix_mode == GL_PROJECTION ? projection : modelview;
+}
+
+// Whatever the batch holds was given under the projection in force: draw it before a change.
+Matrix &top_to_change()
+{
+    if (matrix_mode == GL_PROJECTION) {
+        flush();
+        projection_changed = true;
+    }
+    return stack().back();
+}
+
+void multiply(const Matrix &r)
+{
+    Matrix &m = top_to_change();
+    Matrix out;
+    for (int c = 0; c < 4; c++)
+        for (int row = 0; row < 4; row++)
+            out[c * 4 + row] = m[row] * r[c * 4] + m[4 + row] * r[c * 4 + 1] +
+                               m[8 + row] * r[c * 4 + 2] + m[12 + row] * r[c * 4 + 3];
+    m = out;
+}
+
+void rotate(GLfloat angle, GLfloat x, GLfloat y, GLfloat z)
+{
+    GLfloat length = std::sqrt(x * x + y * y + z * z);
+    if (length == 0.0f)
+        return;
+    x /= length;
+    y /= length;
+    z /= length;
+    GLfloat s = GLfloat(std::sin(angle * M_PI / 180.0));
+    GLfloat c = GLfloat(std::cos(angle * M_PI / 180.0));
+    GLfloat k = 1.0f - c;
+    multiply(Matrix{x * x * k + c, y * x * k + z * s, x * z * k - y * s, 0,
+                    x * y * k - z * s, y * y * k + c, y * z * k + x * s, 0,
+                    x * z * k + y * s, y * z * k - x * s, z * z * k + c, 0, 0, 0, 0, 1});
+}
+
+void ortho(GLfloat l, GLfloat r, GLfloat b, GLfloat t, GLfloat n, GLfloat f)
+{
+    multiply(Matrix{2 / (r - l), 0, 0, 0, 0, 2 / (t - b), 0, 0, 0, 0, -2 / (f - n), 0,
+                    -(r + l) / (r - l), -(t + b) / (t - b), -(f + n) / (f - n), 1});
+}
+
+void push_matrix()
+{
+    std::vector<Matrix> &s = stack();
+    s.push_back(s.back());
+}
+
+void pop_matrix()
+{
+    if (matrix_mode == GL_PROJECTION) {
+        flush();
+        projection_changed = true;
+    }
+    std::vector<Matrix> &s = stack();
+    if (s.size() > 1)
+        s.pop_back();
+}
+
+// The scenes' modelview matrices are affine: a vertex keeps w = 1 in eye coordinates.
+void add_to_batch(Vertex v)
+{
+    const Matrix &m = modelview.back();
+    GLfloat x = v.x, y = v.y, z = v.z;
+    v.x = m[0] * x + m[4] * y + m[8] * z + m[12];
+    v.y = m[1] * x + m[5] * y + m[9] * z + m[13];
+    v.z = m[2] * x + m[6] * y + m[10] * z + m[14];
+    batch.push_back(v);
+}
+
 // A list's draw: vertices whose colour or texcoord the list left open take the state's now.
 void replay_draw(const DisplayList &list, const Command &c)
 {
-    GLsizei first = GLsizei(c.e[0]), count = GLsizei(c.e[1]);
-    if (!c.e[2]) {
-        draw_triangles(&list.vertices[first], count);
-        return;
-    }
-    scratch.assign(list.vertices.begin() + first, list.vertices.begin() + first + count);
-    for (GLsizei i = 0; i < count; i++) {
-        unsigned char inherit = list.inherits[first + i];
+    size_t first = c.e[0], count = c.e[1];
+    for (size_t i = first; i < first + count; i++) {
+        Vertex v = list.vertices[i];
+        unsigned char inherit = c.e[2] ? list.inherits[i] : 0;
         if (inherit & inherit_colour)
-            std::copy(state.colour, state.colour + 4, &scratch[i].r);
+            std::copy(state.colour, state.colour + 4, &v.r);
         if (inherit & inherit_texcoord)
-            std::copy(state.texcoord, state.texcoord + 2, &scratch[i].s);
+            std::copy(state.texcoord, state.texcoord + 2, &v.s);
+        add_to_batch(v);
     }
-    draw_triangles(scratch.data(), count);
 }
 
 // GLU's perspective and look-at, computed as libGLU computes them (the first in double, the
-// second in single precision) and multiplied onto the current matrix. The emulation's own
-// replace the matrix instead.
+// second in single precision) and multiplied onto the current matrix, as GL multiplies them (in
+// single precision). The emulation's own replace the matrix instead.
 void perspective(double fovy, double aspect, double near, double far)
 {
     double radians = fovy / 2 * M_PI / 180;
@@ -170,9 +274,8 @@ void perspective(double fovy, double aspect, double near, double far)
     if (depth == 0 || sine == 0 || aspect == 0)
         return;
     double cotangent = std::cos(radians) / sine;
-    GLdouble m[16] = {cotangent / aspect, 0, 0, 0, 0, cotangent, 0, 0,
-                      0, 0, -(far + near) / depth, -1, 0, 0, -2 * near * far / depth, 0};
-    glMultMatrixd(m);
+    multiply(Matrix{GLfloat(cotangent / aspect), 0, 0, 0, 0, GLfloat(cotangent), 0, 0, 0, 0,
+                    GLfloat(-(far + near) / depth), -1, 0, 0, GLfloat(-2 * near * far / depth), 0});
 }
 
 void normalize(GLfloat v[3])
@@ -201,17 +304,32 @@ void look_at(const double *d)
     cross(forward, up, side);
     normalize(side);
     cross(side, forward, up);
-    GLfloat m[16] = {side[0], up[0], -forward[0], 0, side[1], up[1], -forward[1], 0,
-                     side[2], up[2], -forward[2], 0, 0, 0, 0, 1};
-    glMultMatrixf(m);
-    glTranslated(-d[0], -d[1], -d[2]);
+    multiply(Matrix{side[0], up[0], -forward[0], 0, side[1], up[1], -forward[1], 0, side[2], up[2],
+                    -forward[2], 0, 0, 0, 0, 1});
+    multiply(Matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, GLfloat(-d[0]), GLfloat(-d[1]),
+                    GLfloat(-d[2]), 1});
 }
 
 void call_list(GLuint name, int depth);
 
+// Ops that reach GL itself; the batch drawn so far goes first.
+bool reaches_gl(Op op)
+{
+    switch (op) {
+    case Op::Viewport: case Op::Clear: case Op::ClearColor: case Op::Enable: case Op::Disable:
+    case Op::BlendFunc: case Op::FrontFace: case Op::CullFace: case Op::TexEnv: case Op::TexParam:
+    case Op::Bind:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void execute(const Command &c, const DisplayList *list, int depth)
 {
     const double *d = c.d;
+    if (reaches_gl(c.op))
+        flush();
     switch (c.op) {
     case Op::Draw: replay_draw(*list, c); break;
     case Op::Call: call_list(c.e[0], depth + 1); break;
@@ -224,23 +342,35 @@ void execute(const Command &c, const DisplayList *list, int depth)
         state.texcoord[1] = GLfloat(d[1]);
         break;
     case Op::Bind: bind_texture(c.e[0]); break;
-    case Op::MatrixMode: glMatrixMode(c.e[0]); break;
-    case Op::LoadIdentity: glLoadIdentity(); break;
+    case Op::MatrixMode:
+        if (c.e[0] != GL_MODELVIEW && c.e[0] != GL_PROJECTION)
+            unsupported("matrix mode", c.e[0]);
+        matrix_mode = c.e[0];
+        break;
+    case Op::LoadIdentity: top_to_change() = identity; break;
     case Op::LoadMatrix: {
-        GLfloat m[16];
+        Matrix &m = top_to_change();
         for (int i = 0; i < 16; i++)
             m[i] = GLfloat(d[i]);
-        glLoadMatrixf(m);
+        if (matrix_mode == GL_MODELVIEW && (m[3] != 0 || m[7] != 0 || m[11] != 0 || m[15] != 1))
+            unsupported("projective modelview matrix", 0);
         break;
     }
-    case Op::Translate: glTranslatef(GLfloat(d[0]), GLfloat(d[1]), GLfloat(d[2])); break;
-    case Op::Rotate:
-        glRotatef(GLfloat(d[0]), GLfloat(d[1]), GLfloat(d[2]), GLfloat(d[3]));
+    case Op::Translate:
+        multiply(Matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, GLfloat(d[0]), GLfloat(d[1]),
+                        GLfloat(d[2]), 1});
         break;
-    case Op::Scale: glScalef(GLfloat(d[0]), GLfloat(d[1]), GLfloat(d[2])); break;
-    case Op::Push: glPushMatrix(); break;
-    case Op::Pop: glPopMatrix(); break;
-    case Op::Ortho: glOrtho(d[0], d[1], d[2], d[3], d[4], d[5]); break;
+    case Op::Rotate: rotate(GLfloat(d[0]), GLfloat(d[1]), GLfloat(d[2]), GLfloat(d[3])); break;
+    case Op::Scale:
+        multiply(Matrix{GLfloat(d[0]), 0, 0, 0, 0, GLfloat(d[1]), 0, 0, 0, 0, GLfloat(d[2]), 0,
+                        0, 0, 0, 1});
+        break;
+    case Op::Push: push_matrix(); break;
+    case Op::Pop: pop_matrix(); break;
+    case Op::Ortho:
+        ortho(GLfloat(d[0]), GLfloat(d[1]), GLfloat(d[2]), GLfloat(d[3]), GLfloat(d[4]),
+              GLfloat(d[5]));
+        break;
     case Op::Perspective: perspective(d[0], d[1], d[2], d[3]); break;
     case Op::LookAt: look_at(d); break;
     case Op::Viewport: glViewport(GLint(d[0]), GLint(d[1]), GLsizei(d[2]), GLsizei(d[3])); break;
@@ -402,13 +532,10 @@ void qmgl_End(void)
             list.commands.push_back(command(Op::TexCoord, {a.texcoord[0], a.texcoord[1]}));
         return;
     }
-    scratch.clear();
     triangulate(primitive, primitive_vertices.size(), [&](size_t a, size_t b, size_t c) {
         for (size_t i : {a, b, c})
-            scratch.push_back(primitive_vertices[i]);
+            add_to_batch(primitive_vertices[i]);
     });
-    if (!scratch.empty())
-        draw_triangles(scratch.data(), GLsizei(scratch.size()));
 }
 
 void qmgl_Vertex2f(GLfloat x, GLfloat y) { add_vertex(x, y, 0.0f); }
@@ -540,6 +667,7 @@ void qmgl_TexParameteri(GLenum, GLenum pname, GLint param)
 void qmgl_TexImage2D(GLenum target, GLint level, GLint internal, GLsizei w, GLsizei h,
                      GLint border, GLenum format, GLenum type, const void *pixels)
 {
+    flush();
     GLuint texture = texture_zero();
     if (compiling) {
         // Uploaded now, once; the list binds it where the upload stood.
@@ -552,6 +680,32 @@ void qmgl_TexImage2D(GLenum target, GLint level, GLint internal, GLsizei w, GLsi
     glTexImage2D(target, level, sized_format(internal), w, h, border, format, type, pixels);
     if (compiling)
         glBindTexture(GL_TEXTURE_2D, GLuint(bound));
+}
+
+// What reads or finishes the frame sees the batch drawn.
+void qmgl_Flush(void)
+{
+    flush();
+    glFlush();
+}
+
+void qmgl_Finish(void)
+{
+    flush();
+    glFinish();
+}
+
+void qmgl_Scissor(GLint x, GLint y, GLsizei w, GLsizei h)
+{
+    flush();
+    glScissor(x, y, w, h);
+}
+
+void qmgl_ReadPixels(GLint x, GLint y, GLsizei w, GLsizei h, GLenum format, GLenum type,
+                     void *pixels)
+{
+    flush();
+    glReadPixels(x, y, w, h, format, type, pixels);
 }
 
 }  // extern "C"

@@ -25,11 +25,19 @@
 // |                                 |                                    |   multiplied onto the matrix      |
 // | glPolygonMode                   | does nothing                       | GL_FILL is all the scenes ask for |
 // | glShadeModel                    | warns                              | GL_SMOOTH is all they ask for     |
-// | matrices, glViewport, glClear,  | present                            | passed through; recorded inside a |
-// |   glEnable, glBlendFunc, ...    |                                    |   list                            |
+// | glMatrixMode, glLoadIdentity,   | one call into JavaScript per call, | our own stacks, single precision  |
+// |   glLoadMatrixf, glTranslatef,  |   and per draw the matrices again  |   as GL's; vertices reach the     |
+// |   glRotatef, glScalef, glOrtho, |                                    |   emulation in eye coordinates,   |
+// |   glPush/PopMatrix              |                                    |   the projection once per batch   |
+// | every draw                      | costly per call                    | batched until GL state changes    |
+// | glFlush, glFinish, glScissor,   | present                            | the batch drawn first             |
+// |   glReadPixels                  |                                    |                                   |
+// | glViewport, glClear, glEnable,  | present                            | the batch drawn first; recorded   |
+// |   glBlendFunc, glFrontFace, ... |                                    |   inside a list                   |
 //
-// Anything else (another primitive, another polygon mode, a list compiled and executed) stops
-// the program with a message naming it, rather than drawing something wrong.
+// Anything else (another primitive, another polygon mode, a list compiled and executed, a
+// projective modelview matrix) stops the program with a message naming it, rather than drawing
+// something wrong.
 #pragma once
 
 #include <GL/gl.h>
@@ -78,6 +86,11 @@ void qmgl_TexEnvi(GLenum target, GLenum pname, GLint param);
 void qmgl_TexParameteri(GLenum target, GLenum pname, GLint param);
 void qmgl_TexImage2D(GLenum target, GLint level, GLint internal, GLsizei w, GLsizei h,
                      GLint border, GLenum format, GLenum type, const void *pixels);
+void qmgl_Flush(void);
+void qmgl_Finish(void);
+void qmgl_Scissor(GLint x, GLint y, GLsizei w, GLsizei h);
+void qmgl_ReadPixels(GLint x, GLint y, GLsizei w, GLsizei h, GLenum format, GLenum type,
+                     void *pixels);
 
 #ifdef __cplusplus
 }
@@ -119,4 +132,8 @@ void qmgl_TexImage2D(GLenum target, GLint level, GLint internal, GLsizei w, GLsi
 #define glTexEnvi qmgl_TexEnvi
 #define glTexParameteri qmgl_TexParameteri
 #define glTexImage2D qmgl_TexImage2D
+#define glFlush qmgl_Flush
+#define glFinish qmgl_Finish
+#define glScissor qmgl_Scissor
+#define glReadPixels qmgl_ReadPixels
 #endif
