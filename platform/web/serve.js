@@ -1,6 +1,7 @@
 #!/usr/bin/env node
 // The web build served from disk: a static file server on 127.0.0.1, node's standard library only.
-// Usage: node platform/web/serve.js [DIR] [--port N]   (DIR defaults to build-web, N to 8080, 0 = any)
+// Usage: node platform/web/serve.js [DIR] [--port N]
+// DIR defaults to build-web beside the repository root, N to 8080; 0 takes any free port.
 'use strict';
 const fs = require('fs');
 const http = require('http');
@@ -28,9 +29,8 @@ function resolvePath(urlPath, root, mounts) {
       break;
     }
   }
-  const file = path.resolve(base, '.' + path.posix.sep + rest);
-  const inside = path.relative(base, file);
-  return inside === '..' || inside.startsWith('..' + path.sep) || path.isAbsolute(inside) ? null : file;
+  const file = path.join(base, rest);
+  return path.relative(base, file).split(path.sep)[0] === '..' ? null : file;
 }
 
 // "bytes=a-b" / "bytes=a-" / "bytes=-n" -> [start, end] inclusive; null if absent or multi-range
@@ -137,7 +137,7 @@ if (require.main === module) {
     process.exit(1);
   }
   startServer({ root, port }).then(
-    ({ port: actual }) => console.log(`serving ${path.resolve(root)} at http://127.0.0.1:${actual}/`),
+    ({ port: got }) => console.log(`serving ${path.resolve(root)} at http://127.0.0.1:${got}/`),
     (err) => {
       console.error(`serve.js: ${err.message}`);
       process.exit(1);
