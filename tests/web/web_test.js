@@ -1,7 +1,8 @@
 #!/usr/bin/env node
 // The web build in headless chromium, driven over the DevTools protocol: start-up, Escape, frames
 // against qm-capture's reference PNGs, and an optional benchmark. Node's standard library only.
-// Usage: web_test.js --web DIR --ref DIR --times 30.5,80,200 [--tolerance X] [--bench N]
+// Usage: web_test.js --web DIR --ref DIR --times 45:0.5,80,200 [--tolerance X] [--bench N]
+// A time may carry its own tolerance (T:X); the rest take --tolerance (default 4).
 'use strict';
 const childProcess = require('child_process');
 const crypto = require('crypto');
@@ -25,11 +26,17 @@ const LIMIT_MS = { run: 300e3, launch: 30e3, load: 30e3, frames: 20e3, escape: 2
 function parseArgs(argv) {
   const o = { tolerance: '4', bench: '0' };
   for (let i = 0; i < argv.length; i += 2) o[argv[i].replace(/^--/, '')] = argv[i + 1];
-  const opts = { web: o.web, ref: o.ref, times: String(o.times).split(','),
-    tolerance: Number(o.tolerance), bench: Number(o.bench) };
+  const opts = { web: o.web, ref: o.ref, times: [], tolerances: [], tolerance: Number(o.tolerance),
+    bench: Number(o.bench) };
+  for (const entry of String(o.times).split(',')) {
+    const [t, tol = o.tolerance] = entry.split(':');
+    opts.times.push(t);
+    opts.tolerances.push(Number(tol));
+  }
   const known = Object.keys(o).every((k) => k in opts);
   const numbers = opts.times.every((t) => t !== '' && Number.isFinite(Number(t)));
-  return known && o.web && o.ref && numbers && opts.tolerance > 0 && opts.bench >= 0 ? opts : null;
+  const tolerances = opts.tolerances.every((x) => x > 0);
+  return known && o.web && o.ref && numbers && tolerances && opts.bench >= 0 ? opts : null;
 }
 
 function withTimeout(promise, ms, what) {
@@ -204,12 +211,11 @@ async function runChecks(page, base, opts, check) {
   // Late ones too: a missing file, an exception in a frame.
   await check('no console errors on /', async () => noErrors('none from load to Escape'));
 
-  const tol = opts.tolerance.toFixed(2);
   const blocksOf = (t) => page.evaluate(`(${PAGE_BLOCKS})(${t && `"/ref/frame_${t}.png"`})`);
-  const compare = async (frame, t, above) => {
+  const compare = async (frame, t, tolerance, above) => {
     const diff = meanDifference(frame, await blocksOf(t));
-    const line = `difference ${diff.toFixed(2)}, ${above ? 'must exceed' : 'tolerance'} ${tol}`;
-    if (above ? diff <= opts.tolerance : diff >= opts.tolerance) throw new Error(line);
+    const line = `difference ${diff.toFixed(2)}, ${above ? 'must exceed' : 'tolerance'} ${tolerance.toFixed(2)}`;
+    if (above ? diff <= tolerance : diff >= tolerance) throw new Error(line);
     return line;
   };
   // Opens /?query, waits for qm[key] (left in the page: a frame is big) or fails with qm.error.
@@ -226,13 +232,13 @@ async function runChecks(page, base, opts, check) {
       await answer(`at=${encodeURIComponent(t)}`, 'frame', LIMIT_MS.render);
       const frame = await blocksOf(null);
       if (i === 0) firstFrame = frame;
-      return compare(frame, t, false);
+      return compare(frame, t, opts.tolerances[i], false);
     });
     // The same comparison must tell two different moments apart, or it proves nothing.
     if (i > 0 || other === undefined) continue;
     await check(`frame ${t} against reference ${other}`, async () => {
       if (!firstFrame) throw new Error('no frame to compare');
-      return compare(firstFrame, other, true);
+      return compare(firstFrame, other, opts.tolerances[0], true);
     });
   }
 
@@ -250,7 +256,7 @@ async function runChecks(page, base, opts, check) {
 async function main() {
   const opts = parseArgs(process.argv.slice(2));
   if (!opts) {
-    console.error('usage: web_test.js --web DIR --ref DIR --times T,... [--tolerance X] [--bench N]');
+    console.error('usage: web_test.js --web DIR --ref DIR --times T[:X],... [--tolerance X] [--bench N]');
     process.exit(1);
   }
   const missing = [path.join(opts.web, 'index.html'), opts.ref].find((f) => !fs.existsSync(f));
