@@ -41,7 +41,10 @@ EM_JS(void, page_show_frame, (const uint8_t *rgba, int width, int height), {
 });
 EM_JS(void, page_show_bench, (int frames, double ms), { qm.bench = {frames: frames, ms: ms}; });
 EM_JS(void, page_fail, (const char *why), { qm.error = UTF8ToString(why); });
-EM_JS(void, page_count_frame, (void), { qm.frames++; });
+EM_JS(void, page_count_frame, (double demo_time), {
+    qm.frames++;
+    qm.time = demo_time;
+});
 EM_JS(void, page_demo_ended, (void), { qm.end(); });
 
 static uint32_t clock_start;
@@ -85,7 +88,7 @@ static bool draw_frame(void)
     if (scene_callback)
         scene_callback();
     glFlush();   // the GL layer's batch, before the browser shows the frame
-    page_count_frame();
+    page_count_frame(demo_time.load());
     return true;
 }
 

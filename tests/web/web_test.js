@@ -19,8 +19,9 @@ const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const FLAGS = ['--headless', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
   '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update',
   '--disable-sync', '--mute-audio', '--window-size=800,600'];
-const LIMIT_MS = { run: 300e3, launch: 30e3, load: 30e3, frames: 20e3, escape: 2e3, render: 60e3,
-  bench: 120e3 };
+const LIMIT_MS = { run: 300e3, launch: 30e3, load: 30e3, frames: 20e3, music: 40e3, escape: 2e3,
+  render: 60e3, bench: 120e3 };
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // --key value pairs to options, or null where anything is unknown, missing or not a number.
 function parseArgs(argv) {
@@ -199,6 +200,19 @@ async function runChecks(page, base, opts, check) {
       page.waitFor(`window.qm.frames > ${above} && window.qm.frames`, LIMIT_MS.frames, what);
     const first = await frames(0, 'no frame drawn');
     return `qm.frames ${first} -> ${await frames(first, 'frames stopped')}`;
+  });
+  // The soundtrack starts with entry 1, after the loading sequence, and keeps the demo's pace:
+  // demo time minus music time holds still (within a frame or two at this machine's rate).
+  await check('music in step', async () => {
+    await page.waitFor('qm.audio?.[0] && !qm.audio[0].paused && qm.audio[0].currentTime > 1',
+      LIMIT_MS.music, 'the soundtrack did not start');
+    const lead = () => page.evaluate('qm.time - qm.audio[0].currentTime');
+    const before = await lead();
+    await sleep(4000);
+    const after = await lead();
+    const line = `demo clock ahead of the music by ${before.toFixed(2)} s, then ${after.toFixed(2)} s`;
+    if (Math.abs(after - before) > 0.25) throw new Error(line);
+    return line;
   });
   await check('Escape ends the demo', async () => {
     const key = { key: 'Escape', code: 'Escape', windowsVirtualKeyCode: 27 };
