@@ -7,8 +7,8 @@ ref=$(mktemp -d)
 trap 'rm -rf "$ref"' EXIT
 trap 'exit 1' INT TERM
 # Each time's tolerance is twice the difference measured between the two renderers there (a
-# mean over 8 x 8 blocks, 0-255), at least 0.5: the eyes' tapestry 0.12, the dot wall 0.72,
-# the creeds' glow 2.31, the mascot's ray fan 3.72 (thin slivers rasterise differently). A
+# mean over 8 x 8 blocks, 0-255), at least 0.5: the eyes 0.12, the dot wall 0.72,
+# the creeds' glow 2.31, the lathe's ray fan 3.72 (thin slivers rasterise differently). A
 # wrong moment differs by 28 to 148; the dot wall with the colours of its lists replayed out
 # of order differed by 3.90.
 "$root/build/qm-capture" --at 45 --at 80 --at 200 --at 240 --out "$ref"
