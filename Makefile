@@ -9,8 +9,9 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
 	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin
 
-# The browser build: emscripten (with its node) from Debian; chromium for its test.
-WEB_PACKAGES := emscripten
+# The browser build: emscripten (with its node) from Debian, bzip2 to unpack zlib's sources;
+# chromium for its test.
+WEB_PACKAGES := emscripten bzip2
 WEB_TEST_PACKAGES := chromium
 WEB_PORT ?= 8080
 
