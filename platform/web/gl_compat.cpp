@@ -7,11 +7,16 @@
 // state change, a clear, a read, the end of the frame. The emulation's cost is per draw call,
 // and the scenes make thousands of small ones a frame (the dot wall about twelve thousand).
 #define QM_GL_COMPAT_IMPLEMENTATION
+#define GL_GLEXT_PROTOTYPES
 #include "platform/web/gl_compat.h"
+
+#include <GL/glext.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
@@ -35,8 +40,8 @@ enum class Op : unsigned char {
 
 struct Command {
     Op op;
-    GLenum e[3];     // enums and integers
-    double d[16];    // coordinates, angles, matrix entries
+    GLenum e[3];     // enums and integers; a draw's first vertex, count, and whether it inherits
+    double d[16];    // coordinates, angles, matrix entries; a large draw's buffer once uploaded
 };
 
 // Which attributes of a list's vertex come from the state at replay rather than the list:
@@ -127,7 +132,8 @@ GLint sized_format(GLint internal)
 // The emulation copies client arrays into a temporary buffer of 2 MB; stay well below it.
 constexpr GLsizei draw_chunk = 3 * 8192;
 
-void draw_triangles(const Vertex *v, GLsizei count)
+// Triangles from `base`: an address in client memory, or an offset into the bound buffer.
+void draw_arrays(uintptr_t base, GLsizei count)
 {
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
@@ -135,14 +141,18 @@ void draw_triangles(const Vertex *v, GLsizei count)
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
     else
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    for (GLsizei first = 0; first < count; first += draw_chunk) {
-        const Vertex *p = v + first;
-        glVertexPointer(3, GL_FLOAT, sizeof(Vertex), &p->x);
-        glColorPointer(4, GL_FLOAT, sizeof(Vertex), &p->r);
-        if (texturing)
-            glTexCoordPointer(2, GL_FLOAT, sizeof(Vertex), &p->s);
-        glDrawArrays(GL_TRIANGLES, 0, count - first < draw_chunk ? count - first : draw_chunk);
-    }
+    auto at = [base](size_t offset) { return reinterpret_cast<const void *>(base + offset); };
+    glVertexPointer(3, GL_FLOAT, sizeof(Vertex), at(offsetof(Vertex, x)));
+    glColorPointer(4, GL_FLOAT, sizeof(Vertex), at(offsetof(Vertex, r)));
+    if (texturing)
+        glTexCoordPointer(2, GL_FLOAT, sizeof(Vertex), at(offsetof(Vertex, s)));
+    glDrawArrays(GL_TRIANGLES, 0, count);
+}
+
+void draw_triangles(const Vertex *v, GLsizei count)
+{
+    for (GLsizei first = 0; first < count; first += draw_chunk)
+        draw_arrays(reinterpret_cast<uintptr_t>(v + first), std::min(count - first, draw_chunk));
 }
 
 // ---- Matrices: column-major, as GL keeps them --------------------------------------------
@@ -157,17 +167,23 @@ bool projection_changed;
 
 std::vector<Vertex> batch;
 
+// The emulation keeps our projection, and an identity modelview but while a list's buffer draws.
+void apply_projection()
+{
+    if (!projection_changed)
+        return;
+    glMatrixMode(GL_PROJECTION);
+    glLoadMatrixf(projection.back().data());
+    glMatrixMode(GL_MODELVIEW);
+    projection_changed = false;
+}
+
 // Draws the batch, after giving the emulation the projection it is drawn with.
 void flush()
 {
     if (batch.empty())
         return;
-    if (projection_changed) {
-        glMatrixMode(GL_PROJECTION);
-        glLoadMatrixf(projection.back().data());
-        glMatrixMode(GL_MODELVIEW);
-        projection_changed = false;
-    }
+    apply_projection();
     draw_triangles(batch.data(), GLsizei(batch.size()));
     batch.clear();
 }
@@ -248,9 +264,37 @@ void add_to_batch(Vertex v)
     batch.push_back(v);
 }
 
-// A list's draw: vertices whose colour or texcoord the list left open take the state's now.
-void replay_draw(const DisplayList &list, const Command &c)
+// A list's large draw whose vertices all come from the list (the mascot's trails: half a
+// million vertices a frame): uploaded once into a buffer, drawn with the modelview on the GPU.
+constexpr size_t static_draw_vertices = 6144;
+
+void draw_static(const DisplayList &list, Command &c)
 {
+    flush();
+    apply_projection();
+    GLuint buffer = GLuint(c.d[0]);
+    if (!buffer) {
+        glGenBuffers(1, &buffer);
+        glBindBuffer(GL_ARRAY_BUFFER, buffer);
+        glBufferData(GL_ARRAY_BUFFER, c.e[1] * sizeof(Vertex), &list.vertices[c.e[0]],
+                     GL_STATIC_DRAW);
+        c.d[0] = buffer;
+    } else {
+        glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    }
+    glLoadMatrixf(modelview.back().data());
+    draw_arrays(0, GLsizei(c.e[1]));
+    glLoadIdentity();
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
+// A list's draw: vertices whose colour or texcoord the list left open take the state's now.
+void replay_draw(const DisplayList &list, Command &c)
+{
+    if (c.e[1] >= static_draw_vertices && !c.e[2]) {
+        draw_static(list, c);
+        return;
+    }
     size_t first = c.e[0], count = c.e[1];
     for (size_t i = first; i < first + count; i++) {
         Vertex v = list.vertices[i];
@@ -325,7 +369,7 @@ bool reaches_gl(Op op)
     }
 }
 
-void execute(const Command &c, const DisplayList *list, int depth)
+void execute(Command &c, const DisplayList *list, int depth)
 {
     const double *d = c.d;
     if (reaches_gl(c.op))
@@ -419,13 +463,13 @@ void call_list(GLuint name, int depth)
     auto it = lists.find(name);
     if (it == lists.end())
         return;
-    const DisplayList &list = it->second;
-    for (const Command &c : list.commands)
+    DisplayList &list = it->second;
+    for (Command &c : list.commands)
         execute(c, &list, depth);
 }
 
 // Recorded while a list is compiled, else executed at once.
-void submit(const Command &c)
+void submit(Command c)
 {
     if (compiling)
         compiling->commands.push_back(c);
@@ -573,6 +617,11 @@ void qmgl_NewList(GLuint name, GLenum mode)
     if (compiling)
         unsupported("glNewList inside list", name);
     compiling = &lists[name];
+    for (const Command &c : compiling->commands) {
+        GLuint buffer = c.op == Op::Draw ? GLuint(c.d[0]) : 0;
+        if (buffer)
+            glDeleteBuffers(1, &buffer);
+    }
     *compiling = DisplayList{};
     list_attributes = state;
     list_inherits = inherit_colour | inherit_texcoord;
