@@ -5,7 +5,9 @@
 // Every draw goes into one batch of triangles already in eye coordinates (the modelview applied
 // here, in single precision as GL does), drawn as one array when anything else reaches GL: a
 // state change, a clear, a read, the end of the frame. The emulation's cost is per draw call,
-// and the scenes make thousands of small ones a frame (the dot wall about twelve thousand).
+// and the scenes make thousands of small ones a frame (the dot wall about twelve thousand). A
+// list's large draw whose vertices need nothing from the state is the exception: it lives in a
+// buffer of its own and is drawn with the modelview on the GPU.
 #define QM_GL_COMPAT_IMPLEMENTATION
 #define GL_GLEXT_PROTOTYPES
 #include "platform/web/gl_compat.h"
@@ -167,7 +169,8 @@ bool projection_changed;
 
 std::vector<Vertex> batch;
 
-// The emulation keeps our projection, and an identity modelview but while a list's buffer draws.
+// The emulation keeps our projection, and an identity modelview except while a list's buffer
+// draws.
 void apply_projection()
 {
     if (!projection_changed)
@@ -244,10 +247,7 @@ void push_matrix()
 
 void pop_matrix()
 {
-    if (matrix_mode == GL_PROJECTION) {
-        flush();
-        projection_changed = true;
-    }
+    top_to_change();
     std::vector<Matrix> &s = stack();
     if (s.size() > 1)
         s.pop_back();

@@ -30,6 +30,7 @@
 // |   glRotatef, glScalef, glOrtho, |                                    |   emulation in eye coordinates,   |
 // |   glPush/PopMatrix              |                                    |   the projection once per batch   |
 // | every draw                      | costly per call                    | batched until GL state changes    |
+// | a list's draw of 6144+ vertices | uploads client arrays every call   | uploaded once into a buffer       |
 // | glFlush, glFinish, glScissor,   | present                            | the batch drawn first             |
 // |   glReadPixels                  |                                    |                                   |
 // | glViewport, glClear, glEnable,  | present                            | the batch drawn first; recorded   |
