@@ -69,12 +69,22 @@ static void run_loading_step(void)
         Loading_Do(step);
 }
 
-static void end_demo(void)
+static void stop_music(void *)
 {
-    emscripten_cancel_main_loop();
     FSOUND_Stream_Stop(music_stream);
     FSOUND_Stream_Close(music_stream);
     music_stream = nullptr;
+}
+
+// As natively: Escape stops everything at once; the demo's own end holds its last frame, and
+// the music, for a second.
+static void end_demo(int hold_ms)
+{
+    emscripten_cancel_main_loop();
+    if (hold_ms > 0)
+        emscripten_async_call(stop_music, nullptr, hold_ms);
+    else
+        stop_music(nullptr);
     page_demo_ended();
 }
 
@@ -97,13 +107,13 @@ static void frame(void)
     run_clock();
     run_loading_step();
     if (!draw_frame()) {
-        end_demo();
+        end_demo(1000);
         return;
     }
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) {
-            end_demo();
+            end_demo(0);
             return;
         }
     }
