@@ -1,6 +1,7 @@
 // Scene module Creeds: two counter-turning shells of glowing trefoil cells, a dark figure masked
 // into each, swinging apart and together under four corner labels lit one per entry.
 #include "scenes/creeds/creeds.h"
+#include "scenes/window_view.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -336,12 +337,7 @@ void Creeds_Init(void)
 
     // The whole window in the caller's colour: the veil of the first and last entries.
     glNewList(list_screen, GL_COMPILE);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, 640, 0, 480, -1, 1);
-        glViewport(0, 0, 640, 480);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
+        View_Window();
         glBegin(GL_QUADS);
             glVertex3f(0, 0, 0);
             glVertex3f(640, 0, 0);

@@ -1,6 +1,7 @@
 // Scene module G: a white band and a white curtain frame two blinking eyes; then a curved net
 // of 71 x 9 stitches between two friezes opens into lit wells until a line of text stays dark.
 #include "scenes/eyes/eyes.h"
+#include "scenes/window_view.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -171,7 +172,6 @@ static void build_arcs(Point (&arcs)[R][K][J], const float (&radii)[R], float fi
                        float first_angle);
 static void fill_random_layers(void);
 static void fill_reveal_layers(void);
-static void screen_setup(void);
 static void compile_eye(GLuint list, int tile, float left);
 static void draw_net(int layer, float cover);
 static void swell_arcs(void);
@@ -242,7 +242,7 @@ void Eyes_Init(void)
     Picture_BuildList(list_upper_frieze, upper_frieze);
 
     glNewList(list_screen, GL_COMPILE);
-        screen_setup();
+        View_Window();
     glEndList();
 
     // A white band twice the screen's height: fading in, opaque over one screen, fading out.
@@ -265,7 +265,7 @@ void Eyes_Init(void)
     // The curtain's halves: the caller's colour on the middle line, opaque white from the
     // frieze bands outwards. The upper half leaves white current.
     glNewList(list_curtain_top, GL_COMPILE);
-        screen_setup();
+        View_Window();
         glBegin(GL_QUAD_STRIP);
             glVertex2f(0, 240);
             glVertex2f(640, 240);
@@ -291,7 +291,7 @@ void Eyes_Init(void)
     // The net's overlay: the caller's colour on the middle line, white at the friezes, which
     // the lower half then draws in their bands.
     glNewList(list_cover_top, GL_COMPILE);
-        screen_setup();
+        View_Window();
         glBegin(GL_QUAD_STRIP);
             glVertex2f(0, 240);
             glVertex2f(640, 240);
@@ -420,17 +420,6 @@ static void fill_reveal_layers(void)
                 stitch_layers[later][column][row] = 1;
         }
     }
-}
-
-// Window coordinates: x 0 ... 640, y 0 ... 480 over the whole window.
-static void screen_setup(void)
-{
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, 640, 0, 480, -1, 1);
-    glViewport(0, 0, 640, 480);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
 }
 
 // One eye frame: its tile uploaded, then a 32 x 32 quad in the middle of the screen, the

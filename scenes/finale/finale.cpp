@@ -1,6 +1,7 @@
 // Scene module B, the finale: a 640 x 480 picture assembles like a comb, a dot-matrix message
 // scrolls over a rolling wave behind a stack of orange squares, and a butterfly zooms into black.
 #include "scenes/finale/finale.h"
+#include "scenes/window_view.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -160,12 +161,7 @@ void Finale_Init(void)
     // replace mode takes alpha from the colour, full alpha.
     glNewList(list_flat_view, GL_COMPILE);
         glDisable(GL_DEPTH_TEST);
-        glViewport(0, 0, 640, 480);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, 640, 0, 480, -1, 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
+        View_Window();
         glColor4f(0, 0, 0, 1);
     glEndList();
 

@@ -1,6 +1,7 @@
 // Scene module Helmet: the viewer sits inside a shell of 72 striped spikes that turns in depth
 // fog; below, a dot text crosses a leaning wall, lit by beams from one light point.
 #include "scenes/helmet/helmet.h"
+#include "scenes/window_view.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -159,12 +160,7 @@ void Helmet_Init(void)
 
     // Black bars, 80 pixels on the left and 40 on the right, in window coordinates.
     glNewList(list_bars, GL_COMPILE);
-        glViewport(0, 0, 640, 480);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, 640, 0, 480, -1, 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
+        View_Window();
         glColor4f(0, 0, 0, 1);
         glBegin(GL_QUADS);
             quad(0, 0, 80, 480, -0.5f);

@@ -1,6 +1,7 @@
 // Scene module Lathe: over a flat painted backdrop, a half column turned on a lathe swells in
 // waves, its cells glowing and raying out, with four parallax layers of soft sprites and a haze.
 #include "scenes/lathe/lathe.h"
+#include "scenes/window_view.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -345,12 +346,7 @@ static void place_sprites(void)
 static void compile_backdrop(void)
 {
     glNewList(list_backdrop, GL_COMPILE);
-        glViewport(0, 0, 640, 480);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, 640, 0, 480, -1, 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
+        View_Window();
         glEnable(GL_TEXTURE_2D);
         glColor4f(0, 0, 0, 1);
         glTranslatef(0, 24, 0);

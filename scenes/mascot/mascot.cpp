@@ -2,6 +2,7 @@
 // spin against each other while two mirrored swarms of sparks stream past; the black bars
 // around the band open, hold under the logo, close, and finally seal their gaps.
 #include "scenes/mascot/mascot.h"
+#include "scenes/window_view.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -84,7 +85,6 @@ float spark_colour[4];
 // Helpers, defined at the end of the file.
 static void draw_band(void);
 static void draw_spark_pass(int pass);
-static void begin_overlay(void);
 static void bar_quads(float middle_alpha);
 static void compile_trail(GLuint list, const float colour[3]);
 
@@ -170,7 +170,7 @@ void Mascot_Init(void)
 void Mascot_RenderA(void)
 {
     draw_band();
-    begin_overlay();
+    View_Window();
     bar_quads(chan_y);
 }
 
@@ -178,7 +178,7 @@ void Mascot_RenderA(void)
 void Mascot_RenderB(void)
 {
     draw_band();
-    begin_overlay();
+    View_Window();
     glCallList(list_open_bars);
     glTranslatef(0, 8, 0);
     // The bars leave opaque black current: under GL_REPLACE the logo takes its alpha from it.
@@ -192,7 +192,7 @@ void Mascot_RenderB(void)
 void Mascot_RenderC(void)
 {
     draw_band();
-    begin_overlay();
+    View_Window();
     glCallList(list_closed_bars);
     // In the opaque black the closed bars leave current.
     glBegin(GL_QUADS);
@@ -291,17 +291,6 @@ static void draw_spark_pass(int pass)
             Mascot_DrawSpark();
         }
     }
-}
-
-// Window coordinates over the whole screen, for the bars.
-static void begin_overlay(void)
-{
-    glViewport(0, 0, 640, 480);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, 640, 0, 480, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
 }
 
 // Four black bars across the screen; the inner two fade towards the middle, where their

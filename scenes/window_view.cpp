@@ -1,0 +1,13 @@
+#include "scenes/window_view.h"
+
+#include <GL/gl.h>
+
+void View_Window(void)
+{
+    glViewport(0, 0, 640, 480);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 640, 0, 480, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
