@@ -39,10 +39,10 @@ test: build
 # tested in headless chromium against qm-capture's frames.
 web: build
 	@tools/install-deps.sh $(WEB_PACKAGES)
-	platform/web/build.sh
+	apps/web/build.sh
 
 serve-web: web
-	node platform/web/serve.js build-web --port $(WEB_PORT)
+	node apps/web/serve.js build-web --port $(WEB_PORT)
 
 test-web: web
 	@tools/install-deps.sh $(WEB_TEST_PACKAGES)

@@ -12,7 +12,7 @@
 #include "fuzz/zaf_craft.h"
 #include "platform/fsound.h"
 #include "support/process.h"
-#include "tools/capture/capture.h"
+#include "apps/capture/capture.h"
 
 namespace {
 

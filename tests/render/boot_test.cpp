@@ -7,7 +7,7 @@
 
 #include "runtime/loading.h"
 #include "timeline/scene_script.h"
-#include "tools/capture/capture.h"
+#include "apps/capture/capture.h"
 
 namespace {
 
@@ -20,16 +20,16 @@ int Difference(Rgba a, Rgba b)
 // tints its hole.
 TEST(BootRenderTest, IndicatorsAreHollowUntilTheirFlagRises)
 {
-    Capture_Open(CaptureSetup{QM_BUILD_DIR});
+    Capture_Open(PlayerSetup{QM_BUILD_DIR});
     for (auto &flag : loader_flags)
         flag = 0;
-    ASSERT_EQ(Capture_Step(), 0);
-    Frame none = Capture_Read();
+    ASSERT_EQ(Player_Step(), 0);
+    Frame none = Player_Read();
     for (int k = 0; k < 4; k++)
         loader_flags[k] = 1;
-    ASSERT_EQ(Capture_Step(), 0);
-    Frame half = Capture_Read();
-    ASSERT_EQ(Capture_CurrentEntry(), 0);
+    ASSERT_EQ(Player_Step(), 0);
+    Frame half = Player_Read();
+    ASSERT_EQ(Player_CurrentEntry(), 0);
 
     // A raised flag swaps the frame for a filled square: the middle (the frame's hole) and the
     // frame's side, 12 units out, both change. A lowered one changes neither.
@@ -55,23 +55,23 @@ bool TileMoved(const Frame &before, const Frame &after, int column, int row)
 // Draws up to the first frame of `entry` (when nothing of it has moved yet) and reads it.
 Frame FirstFrameOf(int entry)
 {
-    while (Capture_PeekEntry() != entry)
-        Capture_Step(true);
-    Capture_Step();
-    return Capture_Read();
+    while (Player_PeekEntry() != entry)
+        Player_Step(true);
+    Player_Step();
+    return Player_Read();
 }
 
 // Fault caught: both tile groups flying at once, a tile in neither group or in both, tiles that
 // show another tile's part of the picture.
 TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
 {
-    Capture_Open(CaptureSetup{QM_BUILD_DIR, 20.0});
+    Capture_Open(PlayerSetup{QM_BUILD_DIR, 20.0});
     Frame picture = Capture_FrameAt(1.0);
     Frame start1 = FirstFrameOf(1);
     Frame later1 = Capture_FrameAt(3.5);
     Frame start2 = FirstFrameOf(2);
     Frame later2 = Capture_FrameAt(6.5);
-    ASSERT_EQ(Capture_CurrentEntry(), 2);
+    ASSERT_EQ(Player_CurrentEntry(), 2);
 
     int moved1 = 0, moved2 = 0, as_before = 0;
     for (int row = 0; row < 15; row++)
@@ -100,7 +100,7 @@ TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
     // Entry 3 alone, as `-debug 0 400 3` plays it: times count from its start.
     scene_script.first_entry = &scene_entries[3];
     scene_script.last_index = 41 - 3;
-    Capture_Open(CaptureSetup{QM_BUILD_DIR});
+    Capture_Open(PlayerSetup{QM_BUILD_DIR});
 
     // About a second in, the bars are about 73 long. The bottom band closes rightwards from
     // x 0 and x 320, the band above it leftwards from x 320 and x 640.
@@ -114,9 +114,9 @@ TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
 
     // The last frame: black but for three lines of the clear colour between the bands.
     Frame last;
-    while (Capture_PeekEntry() == 3) {
-        Capture_Step();
-        last = Capture_Read();
+    while (Player_PeekEntry() == 3) {
+        Player_Step();
+        last = Player_Read();
     }
     for (auto [y, h] : {std::pair{0, 80}, {82, 157}, {241, 157}, {400, 80}})
         EXPECT_TRUE(last.black_gl(0, y, 640, h)) << "band from y " << y;

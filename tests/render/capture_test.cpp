@@ -15,7 +15,7 @@
 #include "support/process.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
-#include "tools/capture/capture.h"
+#include "apps/capture/capture.h"
 
 namespace fs = std::filesystem;
 
@@ -70,15 +70,15 @@ TEST(CaptureClock, TicksAndFrameIndices)
     const std::tuple<double, int64_t, int64_t> ticks[] = {
         {60, 0, 0}, {60, 3, 5}, {60, 88, 146}, {60, 89, 148}, {50, 73, 146}, {24, 7, 29}};
     for (auto [fps, k, n] : ticks)
-        EXPECT_EQ(Capture_TicksBefore(k, fps), n) << k << " at " << fps;
+        EXPECT_EQ(Player_TicksBefore(k, fps), n) << k << " at " << fps;
     // (fps, t, the first k with k/F >= t)
     const std::tuple<double, double, int64_t> times[] = {
         {60, 0.0, 0},     {60, 10.25, 615}, {60, 0.001, 1},  {60, 0.7, 42}, {60, 4.1, 246},
         {60, 1.4667, 89}, {50, 1.46, 73},   {50, 1.461, 74}, {24, 0.3, 8}};
     for (auto [fps, t, k] : times)
-        EXPECT_EQ(Capture_FrameIndex(t, fps), k) << t << " at " << fps;
-    EXPECT_THROW(Capture_FrameIndex(-0.5, 60), CaptureError);
-    EXPECT_THROW(Capture_FrameIndex(NAN, 60), CaptureError);
+        EXPECT_EQ(Player_FrameIndex(t, fps), k) << t << " at " << fps;
+    EXPECT_THROW(Player_FrameIndex(-0.5, 60), PlayerError);
+    EXPECT_THROW(Player_FrameIndex(NAN, 60), PlayerError);
 }
 
 // Entry 1 starts at 80/55 = 1.4545 s: the first frame after 146 ticks shows it, with its scene
@@ -90,22 +90,22 @@ class CaptureEntrySwitch : public ::testing::TestWithParam<std::tuple<double, in
 TEST_P(CaptureEntrySwitch, FollowsTheTickRule)
 {
     auto [fps, last0, scene_time_next] = GetParam();
-    Capture_Open(CaptureSetup{QM_BUILD_DIR, fps});
-    EXPECT_THROW(Capture_Open(CaptureSetup{QM_BUILD_DIR, fps}), CaptureError);
-    ASSERT_EQ(Capture_SkipTo(last0), 0);
-    ASSERT_EQ(Capture_Step(), 0);
-    EXPECT_EQ(Capture_CurrentEntry(), 0);
+    Capture_Open(PlayerSetup{QM_BUILD_DIR, fps});
+    EXPECT_THROW(Capture_Open(PlayerSetup{QM_BUILD_DIR, fps}), PlayerError);
+    ASSERT_EQ(Player_SkipTo(last0), 0);
+    ASSERT_EQ(Player_Step(), 0);
+    EXPECT_EQ(Player_CurrentEntry(), 0);
     // Ticks add 0.01 in single precision: the sum drifts, but far less than one tick.
-    EXPECT_NEAR(demo_time.load(), 0.01 * double(Capture_TicksBefore(last0, fps)), 1e-4)
+    EXPECT_NEAR(demo_time.load(), 0.01 * double(Player_TicksBefore(last0, fps)), 1e-4)
         << "the clock runs from the first frame on";
-    EXPECT_EQ(Capture_PeekEntry(), 1);
-    ASSERT_EQ(Capture_Step(), 0);
-    EXPECT_EQ(Capture_CurrentEntry(), 1);
+    EXPECT_EQ(Player_PeekEntry(), 1);
+    ASSERT_EQ(Player_Step(), 0);
+    EXPECT_EQ(Player_CurrentEntry(), 1);
     EXPECT_EQ(scene_clock.load().time, 0.0f);
-    ASSERT_EQ(Capture_Step(), 0);
+    ASSERT_EQ(Player_Step(), 0);
     EXPECT_NEAR(scene_clock.load().time, scene_time_next, 1e-6);
-    EXPECT_EQ(Capture_NextFrame(), last0 + 3);
-    EXPECT_THROW(Capture_FrameAt(1.0), CaptureError) << "frames go forward only";
+    EXPECT_EQ(Player_NextFrame(), last0 + 3);
+    EXPECT_THROW(Capture_FrameAt(1.0), PlayerError) << "frames go forward only";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, CaptureEntrySwitch,
@@ -130,11 +130,11 @@ TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
     // A child process draws every frame from the process-start state.
     pid_t child = fork();
     if (child == 0) {
-        Capture_Open(CaptureSetup{QM_BUILD_DIR, 60});
+        Capture_Open(PlayerSetup{QM_BUILD_DIR, 60});
         for (int64_t k : targets) {
-            while (Capture_NextFrame() <= k)
-                Capture_Step(false);
-            Capture_WritePng(Capture_Read(), png(k));
+            while (Player_NextFrame() <= k)
+                Player_Step(false);
+            Capture_WritePng(Player_Read(), png(k));
         }
         _exit(0);
     }
@@ -142,7 +142,7 @@ TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed";
 
-    Capture_Open(CaptureSetup{QM_BUILD_DIR, 60});
+    Capture_Open(PlayerSetup{QM_BUILD_DIR, 60});
     Frame previous;
     for (int64_t k : targets) {
         Frame quick = Capture_FrameAt(double(k) / 60.0);
@@ -177,7 +177,7 @@ TEST(CaptureSkip, BinarySeekMatchesEveryFrameDrawn)
         std::string name = "/frame_" + t + ".png";
         EXPECT_EQ(Run_Command("cmp " + dirs[0] + name + " " + dirs[1] + name).status, 0) << t;
         Frame f = Capture_ReadPng(dirs[0] + name);
-        shown += !f.black_gl(0, 0, capture_width, capture_height);
+        shown += !f.black_gl(0, 0, player_width, player_height);
     }
     EXPECT_GE(shown, int(times.size()) / 2) << "most compared frames are black: they prove little";
     for (const std::string &dir : dirs)
@@ -195,8 +195,8 @@ TEST(CaptureFrame, PixelsCountFromTheBottomAndPngsStoreItLast)
     EXPECT_EQ(f.at_gl(3, 1).r, 10);
     EXPECT_DOUBLE_EQ(f.mean_gl(0, 0, 640, 2).r, 130);
     EXPECT_FALSE(f.black_gl(0, 1, 640, 479));
-    EXPECT_THROW(f.at_gl(640, 0), CaptureError);
-    EXPECT_THROW(f.mean_gl(600, 0, 41, 1), CaptureError);
+    EXPECT_THROW(f.at_gl(640, 0), PlayerError);
+    EXPECT_THROW(f.mean_gl(600, 0, 41, 1), PlayerError);
 
     std::string dir = Make_TempDir("capture-png"), path = dir + "/f.png";
     Capture_WritePng(f, path);
@@ -210,7 +210,7 @@ TEST(CaptureFrame, PixelsCountFromTheBottomAndPngsStoreItLast)
     EXPECT_EQ(rgb[0], 10);
     EXPECT_EQ(rgb[size_t(479) * 640 * 3], 250);
     EXPECT_TRUE(same_rgb(Capture_ReadPng(path), f));
-    EXPECT_THROW(Capture_WritePng(f, dir + "/missing/f.png"), CaptureError);
+    EXPECT_THROW(Capture_WritePng(f, dir + "/missing/f.png"), PlayerError);
     fs::remove_all(dir);
 }
 

@@ -67,14 +67,14 @@ TEST(Creeds, VeilsListsPhasesAndLabels)
     // Entry 30: second-shell spoke i starts at phase phase_start + 1 + i, phase 1 lit most, and
     // phase_start is the last frame's ramp rounded halves to even (frame 12 follows a forced 4.5).
     // The render leaves the second shell's matrices current, so its centres are found there.
-    Capture_SkipTo(Capture_FrameIndex(192.45, Capture_Fps()));
+    Player_SkipTo(Player_FrameIndex(192.45, Player_Fps()));
     for (int n = 0; n < 18; n++) {
         if (n == 12)
             ramp_a = 4.5f, Creeds_RenderA();
         int start = int(std::nearbyint(ramp_a));
-        Capture_Step();
-        ASSERT_EQ(Capture_CurrentEntry(), 30);
-        Frame f = Capture_Read();
+        Player_Step();
+        ASSERT_EQ(Player_CurrentEntry(), 30);
+        Frame f = Player_Read();
         int red[8] = {}, brightest = 0;   // over one phase cycle, clear of the crowded poles
         for (int i = 2; i < 8; i++) {
             for (int k = 0; k < 20; k++)
@@ -91,7 +91,7 @@ TEST(Creeds, VeilsListsPhasesAndLabels)
     double spread[4][4];   // per label and entry
     for (int e = 0; e < 4; e++) {
         Frame f = Capture_FrameAt(194.7 + 8 * e);
-        ASSERT_EQ(Capture_CurrentEntry(), 30 + e);
+        ASSERT_EQ(Player_CurrentEntry(), 30 + e);
         int box[4][4] = {{640, 640}, {640, 640}, {640, 640}, {640, 640}};   // x0, y0, x1, y1
         for (int y = 0; y < 480; y++)
             for (int x = 0; x < 640; x++)

@@ -10,7 +10,7 @@
 
 #include "scenes/dotwall/dotwall.h"
 #include "timeline/scene_script.h"
-#include "tools/capture/capture.h"
+#include "apps/capture/capture.h"
 
 namespace {
 
@@ -21,17 +21,17 @@ void PlayFrom(int entry)
 {
     scene_script.first_entry = &scene_entries[entry];
     scene_script.last_index = 41 - entry;
-    Capture_Open(CaptureSetup{"", 20.0});
+    Capture_Open(PlayerSetup{"", 20.0});
     DotWall_Init();
 }
 
 // Draws the next frame; a full one is read back, and its letterbox bars must be black.
 Frame Draw(bool quick = false)
 {
-    Capture_Step(quick);
+    Player_Step(quick);
     if (quick)
         return {};
-    Frame f = Capture_Read();
+    Frame f = Player_Read();
     EXPECT_TRUE(f.black_gl(0, 0, 640, 80) && f.black_gl(0, 400, 640, 80)) << "letterbox";
     return f;
 }
@@ -47,7 +47,7 @@ TEST_P(DotWallFade, MiddleBrightensFromBlackInEntry16AndDarkensToBlackInEntry20)
     PlayFrom(entry);
     std::vector<double> seen;
     Frame f;
-    for (int k = 0; Capture_PeekEntry() == entry; k++) {
+    for (int k = 0; Player_PeekEntry() == entry; k++) {
         // Every tenth frame is read, and in entry 20 every frame once the fade is nearly done.
         f = Draw(k % 10 != 0 && (rising || chan_y < 0.85f));
         if (k == 0 && rising) {
@@ -152,12 +152,12 @@ TEST_P(DotWallBands, RollOneCellDownAFrameWithTheEntrysColumnStep)
     PlayFrom(c.entry);
     do
         Draw(true);
-    while (chan_x < -4 && Capture_PeekEntry() == c.entry);
+    while (chan_x < -4 && Player_PeekEntry() == c.entry);
     // A whole cycle of band phases (the ramp of the frame before each frame) about the moment
     // the wall faces the viewer, three of them climbing one by one.
     std::vector<std::vector<double>> luma;
     std::vector<int> phase;
-    while (luma.size() < 9 && Capture_PeekEntry() == c.entry) {
+    while (luma.size() < 9 && Player_PeekEntry() == c.entry) {
         phase.push_back(int(std::nearbyint(ramp_a)));
         luma.push_back(Luma(Draw()));
     }

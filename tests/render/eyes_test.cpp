@@ -50,15 +50,15 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     // Entry 8's first frame is cleared before its init sets black, in the colour the scenes
     // before it left; then the band rises from below until the screen is white. Entry 9 starts
     // with the curtain closed.
-    while (Capture_PeekEntry() != 8)
-        Capture_Skip();
+    while (Player_PeekEntry() != 8)
+        Player_Skip();
     GLfloat clear[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
     Rgba p = FirstFrameOf(8).at_gl(320, 240);
     EXPECT_LE(std::max({std::fabs(p.r - 255 * clear[0]), std::fabs(p.g - 255 * clear[1]),
                         std::fabs(p.b - 255 * clear[2])}), 1);
-    Capture_Step();
-    EXPECT_EQ(Range(Capture_Read(), 0, 8, 640, 472).second, 0);
+    Player_Step();
+    EXPECT_EQ(Range(Player_Read(), 0, 8, 640, 472).second, 0);
     const Frame last = LastFrameOf(8, 32.0);
     EXPECT_TRUE(Range(last, 0, 0, 640, 440).first == 255 &&
                 Range(last, 0, 440, 640, 40).first > 200);
@@ -70,11 +70,11 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
                             {67, -1, -1}};
     for (auto [step, left, right] : steps) {
         SCOPED_TRACE("step " + std::to_string(step));
-        while (Capture_PeekEntry() != 10 || std::nearbyint(ramp_a) < step)
-            Capture_Skip();
-        Capture_Step();
+        while (Player_PeekEntry() != 10 || std::nearbyint(ramp_a) < step)
+            Player_Skip();
+        Player_Step();
         ASSERT_EQ(std::nearbyint(ramp_a), step);
-        Frame f = Capture_Read();
+        Frame f = Player_Read();
         EXPECT_LT(f.mean_gl(0, 226, 260, 28).r, 30);
         EXPECT_TRUE(left < 0 ? Range(f, 280, 224, 32, 32).second < 60
                              : ShowsPicture(f, 280, 224, eyes, 64 * left, 32, 32));

@@ -78,8 +78,8 @@ TEST(Helmet, FontShellAndLightReach)
 TEST(Helmet, BarsAndTextWhereTheLightFalls)
 {
     OpenCapture();
-    while (Capture_PeekEntry() != 28)
-        Capture_Skip();
+    while (Player_PeekEntry() != 28)
+        Player_Skip();
     const std::tuple<double, bool, const char *> cases[] = {
         {0, false, "first frame: the text starts right of the light's reach"},
         {139.5, true, "Q and U under the light"},
@@ -89,10 +89,10 @@ TEST(Helmet, BarsAndTextWhereTheLightFalls)
     for (auto [t, lit, when] : cases) {
         SCOPED_TRACE(when);
         glClearColor(1, 1, 1, 1);
-        Capture_SkipTo(std::max(Capture_NextFrame(), Capture_FrameIndex(t, Capture_Fps())));
-        Capture_Step();
-        const Frame f = Capture_Read();
-        ASSERT_EQ(Capture_CurrentEntry(), 28);
+        Player_SkipTo(std::max(Player_NextFrame(), Player_FrameIndex(t, Player_Fps())));
+        Player_Step();
+        const Frame f = Player_Read();
+        ASSERT_EQ(Player_CurrentEntry(), 28);
         EXPECT_TRUE(f.black_gl(0, 0, 80, 480) && f.black_gl(600, 0, 40, 480));
         int brightest = 0;   // red, the strongest part of the dots' and beams' colour
         for (int y = 192; y < 240; y++)

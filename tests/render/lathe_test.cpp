@@ -60,12 +60,12 @@ std::vector<float> swell_at(float a)
 TEST(Lathe, BackdropSpritesAndWaves)
 {
     FirstFrameOf(35);
-    const int64_t first = Capture_EntryFirstFrame(35);
+    const int64_t first = Player_EntryFirstFrame(35);
 
     // From the second frame on the backdrop draws without the depth test: outside the band
     // "fel" shows exactly as stored, 24 rows up from the bottom, black above and below it.
-    Capture_Step();
-    const Frame f = Capture_Read(), fel = Capture_ReadPng(QM_BUILD_DIR "/data/fel.png");
+    Player_Step();
+    const Frame f = Player_Read(), fel = Capture_ReadPng(QM_BUILD_DIR "/data/fel.png");
     EXPECT_TRUE(f.black_gl(0, 0, 640, 24) && f.black_gl(0, 456, 640, 24));
     int wrong = 0;
     for (int y = 24; y < 456; y = y == 79 ? 400 : y + 1)
@@ -77,10 +77,10 @@ TEST(Lathe, BackdropSpritesAndWaves)
 
     // Half-way chan_x crosses 0 and every sprite sits at its table place in the band's camera:
     // each centre inside the band differs from the frame drawn with the layers far out of view.
-    Capture_SkipTo(first + 600);
-    Capture_Step();
+    Player_SkipTo(first + 600);
+    Player_Step();
     ASSERT_LT(std::fabs(chan_x), 0.1f);
-    const Frame with = Capture_Read();
+    const Frame with = Player_Read();
     const float drift = std::exchange(chan_x, 1e4f);
     const Frame without = Redraw(Lathe_Render);
     chan_x = drift;

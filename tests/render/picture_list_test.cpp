@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "assets/decoders.h"
-#include "tools/capture/capture.h"
+#include "apps/capture/capture.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ unsigned char Tile_Byte(uint32_t tile, uint32_t row, int channel)
 // enables texturing or sets filters itself (scenes call lists with and without texturing).
 TEST(PictureList, TileZeroLowerLeftFirstRowOnTopAndNoStateOfItsOwn)
 {
-    Capture_Open(CaptureSetup{QM_BUILD_DIR});
+    Capture_Open(PlayerSetup{QM_BUILD_DIR});
     glViewport(0, 0, view, view);
     glMatrixMode(GL_PROJECTION);
     glOrtho(0, view, 0, view, -1, 1);

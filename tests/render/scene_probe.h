@@ -10,23 +10,23 @@
 #include <utility>
 #include <vector>
 
-#include "tools/capture/capture.h"
+#include "apps/capture/capture.h"
 
 // Under CTest every case runs in a process of its own: the first to need the capture opens it.
 inline void OpenCapture()
 {
-    if (!Capture_IsOpen())
-        Capture_Open(CaptureSetup{QM_BUILD_DIR});
+    if (!Player_IsOpen())
+        Capture_Open(PlayerSetup{QM_BUILD_DIR});
 }
 
 // Entry e's first frame, skipped to from wherever the capture stands.
 inline Frame FirstFrameOf(int e)
 {
     OpenCapture();
-    while (Capture_PeekEntry() != e)
-        Capture_Skip();
-    Capture_Step();
-    return Capture_Read();
+    while (Player_PeekEntry() != e)
+        Player_Skip();
+    Player_Step();
+    return Player_Read();
 }
 
 // The frame at demo time t, which must be entry e's last.
@@ -34,7 +34,7 @@ inline Frame LastFrameOf(int e, double t)
 {
     OpenCapture();
     const Frame f = Capture_FrameAt(t);
-    EXPECT_TRUE(Capture_CurrentEntry() == e && Capture_PeekEntry() != e) << "entry " << e;
+    EXPECT_TRUE(Player_CurrentEntry() == e && Player_PeekEntry() != e) << "entry " << e;
     return f;
 }
 
@@ -43,7 +43,7 @@ inline Frame Redraw(void (*render)())
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     render();
-    return Capture_Read();
+    return Player_Read();
 }
 
 // The darkest and the brightest channel value in a rectangle.

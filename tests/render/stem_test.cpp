@@ -98,14 +98,14 @@ TEST(Stem, CurtainBandAndDiscs)
 
     // Entry 23 at scale 1 is the opening render with a full band: dark bulb, smooth haze beside.
     const Frame unscaled = Capture_FrameAt(113.9);
-    ASSERT_EQ(Capture_CurrentEntry(), 23);
+    ASSERT_EQ(Player_CurrentEntry(), 23);
     EXPECT_LT(unscaled.mean_gl(290, 210, 60, 60).g, 0.8 * unscaled.mean_gl(90, 210, 60, 60).g);
     EXPECT_LT(Roughness(unscaled), 0.2);
     EXPECT_TRUE(redraw(Stem_RenderOpen, 0, 480) == unscaled);
 
     // Late in entry 24 each swollen group, with the other or alone, has moved out over the haze.
     Capture_FrameAt(126);
-    ASSERT_EQ(Capture_CurrentEntry(), 24);
+    ASSERT_EQ(Player_CurrentEntry(), 24);
     const float light = chan_y, amber = chan_z;
     for (auto [y, z] : {std::pair{light, amber}, {light, 1.0f}, {1.0f, amber}})
         EXPECT_GT(Roughness(redraw(Stem_RenderGrow, y, z)), 0.4) << "scales " << y << ", " << z;

@@ -10,7 +10,7 @@ const fs = require('fs');
 const http = require('http');
 const os = require('os');
 const path = require('path');
-const { startServer } = require('../../platform/web/serve.js');
+const { startServer } = require('../../apps/web/serve.js');
 
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 // --no-sandbox: chromium refuses to start as root without it. --use-angle=swiftshader with

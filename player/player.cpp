@@ -1,6 +1,6 @@
 // The demo's start-up and its frames on a virtual clock, on whatever GL context the caller has
 // made current: qm-capture's EGL framebuffer, or the browser build's canvas.
-#include "tools/capture/capture.h"
+#include "player/player.h"
 
 #include <GL/gl.h>
 
@@ -21,7 +21,7 @@
 Rgba Frame::at_gl(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= width || y >= height)
-        throw CaptureError("pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+        throw PlayerError("pixel (" + std::to_string(x) + ", " + std::to_string(y) +
                            ") lies outside the frame");
     const uint8_t *p = &rgba[(size_t(y) * width + x) * 4];
     return Rgba{p[0], p[1], p[2], p[3]};
@@ -30,7 +30,7 @@ Rgba Frame::at_gl(int x, int y) const
 static void check_rect(const Frame &f, int x, int y, int w, int h)
 {
     if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > f.width || y + h > f.height)
-        throw CaptureError("rectangle lies outside the frame or is empty");
+        throw PlayerError("rectangle lies outside the frame or is empty");
 }
 
 MeanColour Frame::mean_gl(int x, int y, int w, int h) const
@@ -66,19 +66,19 @@ bool Frame::black_gl(int x, int y, int w, int h) const
 
 static bool capture_open;
 static double capture_fps = 60.0;
-static int64_t next_frame;    // the frame Capture_Step draws next
+static int64_t next_frame;    // the frame Player_Step draws next
 static int64_t ticks_done;    // Timeline_Tick calls made so far
 static bool demo_over;
 static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
 
 static void advance_clock();
 
-void Capture_Start(const CaptureSetup &setup)
+void Player_Start(const PlayerSetup &setup)
 {
     if (capture_open)
-        throw CaptureError("the capture is already open: the loaders run once per process");
+        throw PlayerError("the capture is already open: the loaders run once per process");
     if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
-        throw CaptureError("frames per second must be a positive number");
+        throw PlayerError("frames per second must be a positive number");
     capture_fps = setup.fps;
 
     // The start-up of main, in its order, with the loading sequence walked without pauses.
@@ -97,14 +97,25 @@ void Capture_Start(const CaptureSetup &setup)
     capture_open = true;
 }
 
-bool Capture_IsOpen()
+bool Player_IsOpen()
 {
     return capture_open;
 }
 
-double Capture_Fps()
+double Player_Fps()
 {
     return capture_fps;
+}
+
+std::string Player_Renderer()
+{
+    if (!Player_IsOpen())
+        return "";
+    auto text = [](GLenum name) {
+        const GLubyte *s = glGetString(name);
+        return s ? std::string(reinterpret_cast<const char *>(s)) : std::string("?");
+    };
+    return text(GL_RENDERER) + ", OpenGL " + text(GL_VERSION);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -121,7 +132,7 @@ static bool near_whole(double x, double *whole)
     return false;
 }
 
-int64_t Capture_TicksBefore(int64_t k, double fps)
+int64_t Player_TicksBefore(int64_t k, double fps)
 {
     double x = 100.0 * double(k) / fps;
     double whole;
@@ -130,10 +141,10 @@ int64_t Capture_TicksBefore(int64_t k, double fps)
     return int64_t(std::floor(x));
 }
 
-int64_t Capture_FrameIndex(double t, double fps)
+int64_t Player_FrameIndex(double t, double fps)
 {
     if (!(t >= 0.0) || !std::isfinite(t))
-        throw CaptureError("a demo time must be a number of seconds, 0 or more");
+        throw PlayerError("a demo time must be a number of seconds, 0 or more");
     double x = t * fps;
     double whole;
     if (near_whole(x, &whole))
@@ -144,10 +155,10 @@ int64_t Capture_FrameIndex(double t, double fps)
 static void require_open()
 {
     if (!capture_open)
-        throw CaptureError("the capture is not open");
+        throw PlayerError("the capture is not open");
 }
 
-int64_t Capture_NextFrame()
+int64_t Player_NextFrame()
 {
     return next_frame;
 }
@@ -165,7 +176,7 @@ static void draw_current(bool quick)
         scene_callback();
     if (quick) {
         glDisable(GL_SCISSOR_TEST);
-        glScissor(0, 0, capture_width, capture_height);
+        glScissor(0, 0, player_width, player_height);
     }
 }
 
@@ -178,14 +189,14 @@ static bool advance_frame()
     if (over) {
         demo_over = true;
     } else if (scene_callback == Timeline_EnterScene) {
-        int entry = Capture_CurrentEntry();
+        int entry = Player_CurrentEntry();
         if (entry_first_frame[entry] < 0)
             entry_first_frame[entry] = next_frame;
     }
     return over;
 }
 
-int Capture_Step(bool quick)
+int Player_Step(bool quick)
 {
     bool over = advance_frame();
     if (!over)
@@ -198,12 +209,12 @@ int Capture_Step(bool quick)
 static bool last_of_entry()
 {
     float t = demo_time.load();
-    for (int64_t n = Capture_TicksBefore(next_frame + 1, capture_fps) - ticks_done; n > 0; n--)
+    for (int64_t n = Player_TicksBefore(next_frame + 1, capture_fps) - ticks_done; n > 0; n--)
         t = t + time_step.load();   // as Timeline_Tick adds
     return t >= scene_script.end_time || Timeline_SwitchDue(t);
 }
 
-int Capture_Skip()
+int Player_Skip()
 {
     bool over = advance_frame();
     if (!over && (scene_callback == Timeline_EnterScene || last_of_entry()))
@@ -212,54 +223,54 @@ int Capture_Skip()
     return over;
 }
 
-int Capture_SkipTo(int64_t k)
+int Player_SkipTo(int64_t k)
 {
     require_open();
     if (k < next_frame)
-        throw CaptureError("frame " + std::to_string(k) + " lies before the next frame (" +
+        throw PlayerError("frame " + std::to_string(k) + " lies before the next frame (" +
                            std::to_string(next_frame) + "): frames are drawn forward only");
     while (next_frame < k - 1) {
-        if (Capture_Skip())
+        if (Player_Skip())
             return 1;
     }
     // What a render carries to the next frame comes from this one.
-    return next_frame < k ? Capture_Step(true) : 0;
+    return next_frame < k ? Player_Step(true) : 0;
 }
 
-int Capture_DrawTo(int64_t k)
+int Player_DrawTo(int64_t k)
 {
     require_open();
     if (k < next_frame)
-        throw CaptureError("frame " + std::to_string(k) + " lies before the next frame (" +
+        throw PlayerError("frame " + std::to_string(k) + " lies before the next frame (" +
                            std::to_string(next_frame) + "): frames are drawn forward only");
     while (next_frame < k) {
-        if (Capture_Step(true))
+        if (Player_Step(true))
             return 1;
     }
     return 0;
 }
 
-int64_t Capture_EntryFirstFrame(int entry)
+int64_t Player_EntryFirstFrame(int entry)
 {
     require_open();
     if (entry < 0 || entry >= scene_entry_count)
-        throw CaptureError("no scene entry " + std::to_string(entry));
+        throw PlayerError("no scene entry " + std::to_string(entry));
     return entry_first_frame[entry];
 }
 
-Frame Capture_Read()
+Frame Player_Read()
 {
     require_open();
     Frame f;
-    f.width = capture_width;
-    f.height = capture_height;
-    f.rgba.resize(size_t(capture_width) * capture_height * 4);
+    f.width = player_width;
+    f.height = player_height;
+    f.rgba.resize(size_t(player_width) * player_height * 4);
     // Rows of 640 RGBA pixels are aligned under any pack alignment.
-    glReadPixels(0, 0, capture_width, capture_height, GL_RGBA, GL_UNSIGNED_BYTE, f.rgba.data());
+    glReadPixels(0, 0, player_width, player_height, GL_RGBA, GL_UNSIGNED_BYTE, f.rgba.data());
     return f;
 }
 
-int Capture_CurrentEntry()
+int Player_CurrentEntry()
 {
     require_open();
     return int(current_entry - scene_entries);
@@ -267,31 +278,31 @@ int Capture_CurrentEntry()
 
 static void advance_clock()
 {
-    for (int64_t target = Capture_TicksBefore(next_frame, capture_fps); ticks_done < target;
+    for (int64_t target = Player_TicksBefore(next_frame, capture_fps); ticks_done < target;
          ticks_done++)
         Timeline_Tick(10, nullptr);
 }
 
-int Capture_PeekEntry()
+int Player_PeekEntry()
 {
     require_open();
     advance_clock();
     if (demo_over || demo_time.load() >= scene_script.end_time)
         return -1;
-    int entry = Capture_CurrentEntry();
+    int entry = Player_CurrentEntry();
     if (Timeline_SwitchDue(demo_time.load()))
         return entries_left == 0 ? -1 : entry + 1;
     return entry;
 }
 
-CaptureMark Capture_Mark()
+PlayerMark Player_Mark()
 {
     require_open();
     advance_clock();
-    return CaptureMark{next_frame, ticks_done, demo_time.load()};
+    return PlayerMark{next_frame, ticks_done, demo_time.load()};
 }
 
-void Capture_Rewind(const CaptureMark &mark)
+void Player_Rewind(const PlayerMark &mark)
 {
     require_open();
     next_frame = mark.frame;

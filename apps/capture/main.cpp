@@ -24,7 +24,7 @@
 
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
-#include "tools/capture/capture.h"
+#include "apps/capture/capture.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -256,7 +256,7 @@ void write_frames_at(const Options &o)
         if (t >= demo_end())
             fail("demo time " + text + " s lies past the end of the demo (" +
                  format("%.3f", demo_end()) + " s)");
-        wanted.emplace_back(Capture_FrameIndex(t, Capture_Fps()), text);
+        wanted.emplace_back(Player_FrameIndex(t, Player_Fps()), text);
     }
     std::stable_sort(wanted.begin(), wanted.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -264,10 +264,10 @@ void write_frames_at(const Options &o)
     int64_t drawn = -1;
     for (const auto &[k, text] : wanted) {
         if (k != drawn) {
-            int over = o.every_frame ? Capture_DrawTo(k) : Capture_SkipTo(k);
-            if (over || Capture_Step(false))
+            int over = o.every_frame ? Player_DrawTo(k) : Player_SkipTo(k);
+            if (over || Player_Step(false))
                 fail("demo time " + text + " s lies past the end of the demo");
-            frame = Capture_Read();
+            frame = Player_Read();
             drawn = k;
         }
         Capture_WritePng(frame, (fs::path(o.out) / ("frame_" + text + ".png")).string());
@@ -367,9 +367,9 @@ int run_command(const std::vector<std::string> &args)
 
 void write_range(const Options &o)
 {
-    double fps = Capture_Fps();
-    int64_t k0 = Capture_FrameIndex(*o.from, fps);
-    int64_t k1 = Capture_FrameIndex(*o.to, fps);   // first frame not written
+    double fps = Player_Fps();
+    int64_t k0 = Player_FrameIndex(*o.from, fps);
+    int64_t k1 = Player_FrameIndex(*o.to, fps);   // first frame not written
     if (k1 <= k0)
         fail("no frame lies between --from and --to at this frame rate");
     if (*o.from >= demo_end())
@@ -396,16 +396,16 @@ void write_range(const Options &o)
         make_folder(o.out);
     }
 
-    if (Capture_SkipTo(k0))
+    if (Player_SkipTo(k0))
         fail("--from lies past the end of the demo");
     Progress progress(k1 - k0);
     int64_t written = 0;
     for (int64_t k = k0; k < k1; k++) {
-        if (Capture_Step(false)) {
+        if (Player_Step(false)) {
             fprintf(stderr, "\nthe demo ends at frame %lld; stopping there\n", (long long)k);
             break;
         }
-        Frame f = Capture_Read();
+        Frame f = Player_Read();
         if (video) {
             encoder->write_all(f.rgba.data(), f.rgba.size());
         } else {
@@ -428,9 +428,9 @@ void write_range(const Options &o)
                                     "-i", silent_video.string()};
     if (fs::exists(music)) {
         // The music starts on entry 1's first frame, which may lie after the video.
-        while (Capture_EntryFirstFrame(1) < 0 && !Capture_Skip()) {
+        while (Player_EntryFirstFrame(1) < 0 && !Player_Skip()) {
         }
-        int64_t music_frame = Capture_EntryFirstFrame(1);
+        int64_t music_frame = Player_EntryFirstFrame(1);
         // Seconds from the video's first frame to the music's start; negative: already playing.
         double offset = music_frame >= 0 ? double(music_frame - k0) / fps : 0.0;
         if (offset >= 0) {
@@ -464,7 +464,7 @@ constexpr uint8_t digit_glyphs[10][5] = {
 void write_contact_sheet(const Options &o)
 {
     constexpr int columns = 7, scale = 4, gap = 4;
-    constexpr int thumb_w = capture_width / scale, thumb_h = capture_height / scale;
+    constexpr int thumb_w = player_width / scale, thumb_h = player_height / scale;
     const int entries = scene_script.last_index + 1;
     const int rows = (entries + columns - 1) / columns;
     const int sheet_w = columns * thumb_w + (columns + 1) * gap;
@@ -486,7 +486,7 @@ void write_contact_sheet(const Options &o)
                 int sum[3] = {0, 0, 0};
                 for (int dy = 0; dy < scale; dy++) {
                     const uint8_t *row =
-                        &f.rgba[size_t(capture_height - 1 - (ty * scale + dy)) * capture_width * 4];
+                        &f.rgba[size_t(player_height - 1 - (ty * scale + dy)) * player_width * 4];
                     for (int dx = 0; dx < scale; dx++)
                         for (int c = 0; c < 3; c++)
                             sum[c] += row[(tx * scale + dx) * 4 + c];
@@ -583,21 +583,21 @@ void run_bench(const Options &o, Clock::time_point started)
         // Earlier frames are skipped as a seek skips them: the entry finds the state playback
         // gives it.
         for (;;) {
-            int next = Capture_PeekEntry();
+            int next = Player_PeekEntry();
             if (next == e)
                 break;
             if (next < 0 || next > e)
                 fail("entry " + std::to_string(e) + " is never reached");
-            Capture_Skip();
+            Player_Skip();
         }
-        CaptureMark mark = Capture_Mark();
+        PlayerMark mark = Player_Mark();
         ms.clear();
         glFinish();
         for (long i = 0; i < n; i++) {
-            if (i > 0 && Capture_PeekEntry() != e)
-                Capture_Rewind(mark);
+            if (i > 0 && Player_PeekEntry() != e)
+                Player_Rewind(mark);
             auto t0 = Clock::now();
-            Capture_Step(false);
+            Player_Step(false);
             glFinish();
             ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         }
@@ -611,7 +611,7 @@ void run_bench(const Options &o, Clock::time_point started)
 
     if (o.json) {
         printf("{\n  \"renderer\": %s,\n  \"frames\": %ld,\n  \"fps\": 60,\n  \"entries\": [\n",
-               json_string(Capture_Renderer()).c_str(), n);
+               json_string(Player_Renderer()).c_str(), n);
         for (size_t i = 0; i < rows.size(); i++) {
             const auto &r = rows[i];
             printf("    {\"entry\": %d, \"render\": %s, \"median_ms\": %.3f, \"p99_ms\": %.3f, "
@@ -623,7 +623,7 @@ void run_bench(const Options &o, Clock::time_point started)
                slowest.fps, slowest.entry, total);
         return;
     }
-    printf("# %s\n# %ld frames per entry at 60 fps\n", Capture_Renderer().c_str(), n);
+    printf("# %s\n# %ld frames per entry at 60 fps\n", Player_Renderer().c_str(), n);
     printf("%5s  %-24s %10s %10s %10s\n", "entry", "render", "median ms", "p99 ms", "fps");
     for (const auto &r : rows)
         printf("%5d  %-24s %10.3f %10.3f %10.1f\n", r.entry, r.render.c_str(), r.median_ms,
@@ -653,7 +653,7 @@ int main(int argc, char **argv)
             if (!parent.empty() && !fs::is_directory(parent))
                 fail("cannot write " + o.contact_sheet + ": no folder " + parent.string());
         }
-        Capture_Open(CaptureSetup{o.data_dir, o.bench ? 60.0 : o.fps.value_or(60.0)});
+        Capture_Open(PlayerSetup{o.data_dir, o.bench ? 60.0 : o.fps.value_or(60.0)});
         if (!o.at.empty())
             write_frames_at(o);
         else if (o.from)
@@ -665,7 +665,7 @@ int main(int argc, char **argv)
     } catch (const Failure &f) {
         fprintf(stderr, "qm-capture: %s\n", f.message.c_str());
         return 1;
-    } catch (const CaptureError &e) {
+    } catch (const PlayerError &e) {
         fprintf(stderr, "qm-capture: %s\n", e.what());
         return 1;
     } catch (const std::exception &e) {

@@ -2,10 +2,11 @@
 # the sound layer over the page's <audio>, and zlib compiled from Debian's source package.
 set(ZLIB_SOURCE_DIR "" CACHE PATH "zlib's source tree (from Debian's source package)")
 if(NOT EXISTS ${ZLIB_SOURCE_DIR}/inflate.c)
-  message(FATAL_ERROR "ZLIB_SOURCE_DIR must name zlib's sources (platform/web/build.sh fetches them)")
+  message(FATAL_ERROR "ZLIB_SOURCE_DIR must name zlib's sources (apps/web/build.sh fetches them)")
 endif()
 
 set(web_dir ${CMAKE_SOURCE_DIR}/platform/web)
+set(app_dir ${CMAKE_SOURCE_DIR}/apps/web)
 
 # Only what uncompress needs.
 add_library(zlib_web STATIC)
@@ -21,18 +22,18 @@ target_include_directories(qm_gl_compat PUBLIC ${CMAKE_SOURCE_DIR})
 add_library(qm_sound STATIC ${web_dir}/fsound_web.cpp)
 target_include_directories(qm_sound PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_library(qm_core STATIC ${CMAKE_SOURCE_DIR}/tools/capture/playback.cpp)
+add_library(qm_core STATIC)
 target_include_directories(qm_core PUBLIC ${CMAKE_SOURCE_DIR})
 # Every demo source draws through the GL layer without knowing it.
 target_compile_options(qm_core PUBLIC -include ${web_dir}/gl_compat.h)
 target_link_libraries(qm_core PUBLIC qm_gl_compat qm_sound zlib_web)
-foreach(dir timeline assets scenes runtime)
+foreach(dir timeline assets scenes runtime player)
   add_subdirectory(${dir})
 endforeach()
 
 # glibc's rand() as an object of the program itself, so that it wins over the C library's.
-add_executable(quiet_moss ${web_dir}/web_main.cpp ${web_dir}/glibc_rand.cpp)
-target_link_libraries(quiet_moss PRIVATE qm_core)
+add_executable(quiet_moss ${app_dir}/web_main.cpp ${web_dir}/glibc_rand.cpp)
+target_link_libraries(quiet_moss PRIVATE qm_player)
 target_link_options(quiet_moss PRIVATE
   -sLEGACY_GL_EMULATION=1
   -sALLOW_MEMORY_GROWTH=1

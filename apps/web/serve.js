@@ -1,6 +1,6 @@
 #!/usr/bin/env node
 // The web build served from disk: a static file server on 127.0.0.1, node's standard library only.
-// Usage: node platform/web/serve.js [DIR] [--port N]
+// Usage: node apps/web/serve.js [DIR] [--port N]
 // DIR defaults to build-web beside the repository root, N to 8080; 0 takes any free port.
 'use strict';
 const fs = require('fs');

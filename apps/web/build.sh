@@ -28,6 +28,6 @@ emcmake cmake -S . -B "$out/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZLIB_SO
 cmake --build "$out/cmake"
 
 cp "$out/cmake/quiet_moss.js" "$out/cmake/quiet_moss.wasm" "$out/"
-cp platform/web/index.html "$out/"
+cp apps/web/index.html "$out/"
 cp build/quiet_moss.zaf build/quiet_moss.mp3 "$out/"
 echo "built $out: $(du -ch "$out"/index.html "$out"/quiet_moss.* | tail -1 | cut -f1) to download"

@@ -1,10 +1,10 @@
-// qm-capture's library: the demo rendered headless through EGL, driven by a virtual clock.
-// Render tests link it to look at the frame the demo draws at a given demo time.
+// The player core: the demo played on a virtual clock, on a GL context someone else made
+// current. qm-capture, the render tests and the browser build all play the demo through it.
 //
-// Once per process: Capture_Open makes the context, runs the loaders in the loading sequence's
-// order and prepares the timeline. From then on frames go strictly forward, every one of them
-// through the timeline, because scenes and loaders carry state that only playback order
-// reproduces. Frame k (at F frames per second) is drawn after floor(100·k/F) ticks of 10 ms.
+// Once per process: Player_Start runs the loaders in the loading sequence's order and prepares
+// the timeline. From then on frames go strictly forward, every one of them through the
+// timeline, because scenes and loaders carry state that only playback order reproduces.
+// Frame k (at F frames per second) is drawn after floor(100·k/F) ticks of 10 ms.
 #pragma once
 
 #include <cstdint>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-constexpr int capture_width = 640;
-constexpr int capture_height = 480;
+constexpr int player_width = 640;
+constexpr int player_height = 480;
 
-// Every failure of the library: a message fit for one line.
-struct CaptureError : std::runtime_error {
+// Every failure of the player and of the front ends over it: a message fit for one line.
+struct PlayerError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -44,73 +44,63 @@ struct Frame {
     bool operator==(const Frame &) const = default;
 };
 
-struct CaptureSetup {
+struct PlayerSetup {
     std::string data_dir;   // where quiet_moss.zaf is read; empty: the working directory
     double fps = 60.0;
 };
 
-// Makes the context and framebuffer, runs the loaders and prepares the timeline. A second
-// call is an error: the loaders draw from rand() and may only run once per process.
-void Capture_Open(const CaptureSetup &setup);
-// Capture_Open on a context the caller has made current, with a 640 × 480 framebuffer.
-void Capture_Start(const CaptureSetup &setup);
-bool Capture_IsOpen();
-double Capture_Fps();
+// Runs the loaders and prepares the timeline, on a current context with a 640 × 480
+// framebuffer. A second call is an error: the loaders draw from rand() and may only run once
+// per process.
+void Player_Start(const PlayerSetup &setup);
+bool Player_IsOpen();
+double Player_Fps();
 // The GL renderer and version string, for reports.
-std::string Capture_Renderer();
+std::string Player_Renderer();
 
 // Ticks of 10 ms elapsed before frame k at fps.
-int64_t Capture_TicksBefore(int64_t k, double fps);
+int64_t Player_TicksBefore(int64_t k, double fps);
 // The first frame k with k/fps ≥ t. A t that is a whole multiple of 1/fps gives exactly that
 // frame, whatever the binary rounding of t·fps.
-int64_t Capture_FrameIndex(double t, double fps);
+int64_t Player_FrameIndex(double t, double fps);
 
-// The index of the next frame Capture_Step will draw.
-int64_t Capture_NextFrame();
+// The index of the next frame Player_Step will draw.
+int64_t Player_NextFrame();
 // Draws the next frame as the demo's loop does. A quick frame runs the same GL calls with
 // rasterisation cut to an empty scissor box: the scene state it advances is the same, its
 // pixels are not to be read. Returns 1 once the demo is over (nothing drawn), else 0.
-int Capture_Step(bool quick = false);
+int Player_Step(bool quick = false);
 // Moves on by one frame, drawing it (quickly) only where later frames depend on it: an
 // entry's first frame, whose init compiles lists and sets state, and an entry's last, whose
 // render leaves the GL state and carried values the next entry starts from. Every other frame
 // only advances the timeline. Returns 1 if the demo ended.
-int Capture_Skip();
-// Skips up to frame k (exclusive): the next Capture_Step draws frame k. The frame just before
+int Player_Skip();
+// Skips up to frame k (exclusive): the next Player_Step draws frame k. The frame just before
 // k is drawn quickly, because what a render carries (the dot wall's band phase, the glow
 // shells' phase start) comes from the previous frame alone. Returns 1 if the demo ended on
 // the way.
-int Capture_SkipTo(int64_t k);
-// As Capture_SkipTo, but every frame before k is drawn quickly: the slow reference the skip
+int Player_SkipTo(int64_t k);
+// As Player_SkipTo, but every frame before k is drawn quickly: the slow reference the skip
 // is checked against.
-int Capture_DrawTo(int64_t k);
+int Player_DrawTo(int64_t k);
 // The frame on which entry e was entered, or -1 while it has not been.
-int64_t Capture_EntryFirstFrame(int entry);
+int64_t Player_EntryFirstFrame(int entry);
 // Reads the current frame buffer.
-Frame Capture_Read();
-// The frame the demo draws at demo time t (see Capture_FrameIndex). Earlier frames are
-// skipped (Capture_SkipTo); t must not lie before the next frame, nor past the end of the demo. Opens the
-// capture with the default setup (working directory, 60 fps) if nobody has.
-Frame Capture_FrameAt(double t);
+Frame Player_Read();
 // The index of the scene entry now current (0…41).
-int Capture_CurrentEntry();
+int Player_CurrentEntry();
 // The entry the next frame will draw, or -1 if the demo ends there: advances the clock to
-// that frame's ticks, as its Capture_Step would, and applies the timeline's switch rule.
-int Capture_PeekEntry();
+// that frame's ticks, as its Player_Step would, and applies the timeline's switch rule.
+int Player_PeekEntry();
 
 // For replaying an entry from its start (the benchmark's wrap): the clocks as an entry's first
 // frame finds them. Mark before drawing that frame; Rewind makes the next frame repeat it
 // without the entry's init. Scene state is not rewound: what a scene carries from frame to
 // frame keeps advancing, as in an entry that loops.
-struct CaptureMark {
+struct PlayerMark {
     int64_t frame;
     int64_t ticks;
     float demo_time;
 };
-CaptureMark Capture_Mark();
-void Capture_Rewind(const CaptureMark &mark);
-
-// Writes the frame as an RGB PNG, top row first.
-void Capture_WritePng(const Frame &frame, const std::string &path);
-// Reads an RGB or RGBA PNG back into a Frame (rows bottom-up, alpha 255 when absent).
-Frame Capture_ReadPng(const std::string &path);
+PlayerMark Player_Mark();
+void Player_Rewind(const PlayerMark &mark);

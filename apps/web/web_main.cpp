@@ -25,7 +25,7 @@
 #include "scenes/boot/boot.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
-#include "tools/capture/capture.h"
+#include "player/player.h"
 
 // The page's window.qm object: what the page and its tests watch.
 EM_JS(double, page_demo_time, (void), {
@@ -131,16 +131,16 @@ extern "C" EMSCRIPTEN_KEEPALIVE void qm_start(void)
 // `?at=T`: the frame qm-capture writes for --at T, then optionally N more timed.
 static void show_frame_at(double t)
 {
-    Capture_Start(CaptureSetup{});
+    Player_Start(PlayerSetup{});
     if (!(t >= 0.0) || !(t < scene_script.end_time)) {
         page_fail("at= wants a demo time in seconds within the demo");
         return;
     }
-    if (Capture_SkipTo(Capture_FrameIndex(t, Capture_Fps())) || Capture_Step(false)) {
+    if (Player_SkipTo(Player_FrameIndex(t, Player_Fps())) || Player_Step(false)) {
         page_fail("that demo time lies past the end of the demo");
         return;
     }
-    Frame f = Capture_Read();
+    Frame f = Player_Read();
     page_show_frame(f.rgba.data(), f.width, f.height);
 
     int frames = page_bench_frames();
@@ -148,7 +148,7 @@ static void show_frame_at(double t)
         return;
     double begin = emscripten_get_now();
     int drawn = 0;
-    while (drawn < frames && !Capture_Step(false))
+    while (drawn < frames && !Player_Step(false))
         drawn++;
     uint8_t pixel[4];
     glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);   // waits for the drawing
