@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "assets/zaf.h"
+#include "platform/output.h"
 #include "runtime/loading.h"
 #include "scenes/boot/boot.h"
 #include "timeline/scene_script.h"
@@ -61,6 +62,31 @@ bool Frame::black_gl(int x, int y, int w, int h) const
     return true;
 }
 
+Frame Frame::box_down(int x, int y, int w, int h, int tw, int th) const
+{
+    check_rect(*this, x, y, w, h);
+    if (tw <= 0 || th <= 0 || tw > w || th > h)
+        throw PlayerError("a box filter only shrinks, to a size of at least 1 x 1");
+    Frame out;
+    out.width = tw;
+    out.height = th;
+    out.rgba.resize(size_t(tw) * th * 4);
+    for (int ty = 0; ty < th; ty++) {
+        // Each target pixel averages the source pixels whose index maps onto it.
+        int y0 = y + int(int64_t(ty) * h / th), y1 = y + int(int64_t(ty + 1) * h / th);
+        for (int tx = 0; tx < tw; tx++) {
+            int x0 = x + int(int64_t(tx) * w / tw), x1 = x + int(int64_t(tx + 1) * w / tw);
+            MeanColour m = mean_gl(x0, y0, x1 - x0, y1 - y0);
+            uint8_t *p = &out.rgba[(size_t(ty) * tw + tx) * 4];
+            p[0] = uint8_t(m.r);
+            p[1] = uint8_t(m.g);
+            p[2] = uint8_t(m.b);
+            p[3] = 255;
+        }
+    }
+    return out;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Start-up
 
@@ -79,7 +105,13 @@ void Player_Start(const PlayerSetup &setup)
         throw PlayerError("the capture is already open: the loaders run once per process");
     if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
         throw PlayerError("frames per second must be a positive number");
+    if (!Output_SizeFits(setup.width, setup.height))
+        throw PlayerError("an output size needs both dimensions from " +
+                          std::to_string(output_min_size) + " to " +
+                          std::to_string(output_max_size));
     capture_fps = setup.fps;
+    // Before the first init compiles a viewport into a list.
+    Output_SetSize(setup.width, setup.height);
 
     // The start-up of main, in its order, with the loading sequence walked without pauses.
     std::string archive = setup.data_dir.empty()
@@ -163,20 +195,19 @@ int64_t Player_NextFrame()
     return next_frame;
 }
 
-// The scenes never use the scissor test, so an empty box drops every fragment of a quick
-// frame (the clear included) without changing anything they draw with or keep.
+// The scenes never touch the scissor test, which the output keeps on around the picture, so an
+// empty box drops every fragment of a quick frame (the clear included) without changing
+// anything they draw with or keep.
 static void draw_current(bool quick)
 {
-    if (quick) {
-        glEnable(GL_SCISSOR_TEST);
+    if (quick)
         glScissor(0, 0, 0, 0);
-    }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     if (scene_callback)
         scene_callback();
     if (quick) {
-        glDisable(GL_SCISSOR_TEST);
-        glScissor(0, 0, player_width, player_height);
+        const OutputRect p = Output_Picture();
+        glScissor(p.x, p.y, p.width, p.height);
     }
 }
 
@@ -262,11 +293,11 @@ Frame Player_Read()
 {
     require_open();
     Frame f;
-    f.width = player_width;
-    f.height = player_height;
-    f.rgba.resize(size_t(player_width) * player_height * 4);
-    // Rows of 640 RGBA pixels are aligned under any pack alignment.
-    glReadPixels(0, 0, player_width, player_height, GL_RGBA, GL_UNSIGNED_BYTE, f.rgba.data());
+    f.width = Output_Width();
+    f.height = Output_Height();
+    f.rgba.resize(size_t(f.width) * f.height * 4);
+    // Rows of RGBA pixels are aligned under any pack alignment.
+    glReadPixels(0, 0, f.width, f.height, GL_RGBA, GL_UNSIGNED_BYTE, f.rgba.data());
     return f;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+// The scenes' own units, and the output's size unless one is asked for.
 constexpr int player_width = 640;
 constexpr int player_height = 480;
 
@@ -41,17 +42,22 @@ struct Frame {
     MeanColour mean_gl(int x, int y, int w, int h) const;
     // Whether every pixel of that rectangle has zero red, green and blue.
     bool black_gl(int x, int y, int w, int h) const;
+    // The w × h rectangle at (x, y) shrunk to tw × th by averaging the pixels each target
+    // pixel covers, truncated (alpha 255).
+    Frame box_down(int x, int y, int w, int h, int tw, int th) const;
     bool operator==(const Frame &) const = default;
 };
 
 struct PlayerSetup {
     std::string data_dir;   // where quiet_moss.zaf is read; empty: the working directory
     double fps = 60.0;
+    int width = player_width;   // the output's size: the picture is the largest 4:3 within
+    int height = player_height;
 };
 
-// Runs the loaders and prepares the timeline, on a current context with a 640 × 480
-// framebuffer. A second call is an error: the loaders draw from rand() and may only run once
-// per process.
+// Sets the output's size, runs the loaders and prepares the timeline, on a current context
+// with a framebuffer of that size. A second call is an error: the loaders draw from rand() and
+// may only run once per process.
 void Player_Start(const PlayerSetup &setup);
 bool Player_IsOpen();
 double Player_Fps();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/headless_gl.h"
+#include "platform/output.h"
 
 // ---------------------------------------------------------------------------------------------
 // Start-up
@@ -16,9 +17,9 @@
 void Capture_Open(const PlayerSetup &setup)
 {
     static bool context_open;
-    if (!context_open) {
+    if (!context_open && Output_SizeFits(setup.width, setup.height)) {
         try {
-            HeadlessGL_Open(player_width, player_height);
+            HeadlessGL_Open(setup.width, setup.height);
         } catch (const std::runtime_error &e) {
             throw PlayerError(e.what());
         }

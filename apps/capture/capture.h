@@ -6,7 +6,7 @@
 
 #include "player/player.h"
 
-// Makes the headless context with its 640 × 480 framebuffer, then starts the player.
+// Makes the headless context with a framebuffer of the setup's size, then starts the player.
 void Capture_Open(const PlayerSetup &setup);
 // The frame the demo draws at demo time t (see Player_FrameIndex). Earlier frames are
 // skipped (Player_SkipTo); t must not lie before the next frame, nor past the end of the

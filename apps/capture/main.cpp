@@ -22,9 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "apps/capture/capture.h"
+#include "platform/output.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
-#include "apps/capture/capture.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -32,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr const char *usage_text =
-    "Usage: qm-capture MODE [--fps F] [--data DIR]\n"
+    "Usage: qm-capture MODE [--fps F] [--size WxH] [--data DIR]\n"
     "Renders the demo headless through EGL with a virtual clock: frame k is drawn after\n"
     "floor(100*k/F) ticks of 10 ms, exactly as playback at F frames per second draws it.\n"
     "\n"
@@ -56,6 +57,8 @@ constexpr const char *usage_text =
     "\n"
     "Options:\n"
     "  --fps F      frames per second (default 60; --bench always uses 60)\n"
+    "  --size WxH   the output's size in pixels, each from 64 to 7680 (default 640x480):\n"
+    "               the 4:3 picture, the largest that fits, centred between black bars\n"
     "  --data DIR   folder holding quiet_moss.zaf and quiet_moss.mp3 (default: the folder\n"
     "               of this program)\n"
     "  --help       this text\n";
@@ -98,16 +101,18 @@ struct Options {
     bool json = false;
     bool every_frame = false;
     std::optional<long> frames;
+    int width = player_width, height = player_height;
 };
 
 Options parse_options(int argc, char **argv)
 {
-    enum { AT = 1000, FROM, TO, FPS, OUT, SHEET, DATA, BENCH, FRAMES, JSON, EVERY, HELP };
+    enum { AT = 1000, FROM, TO, FPS, SIZE, OUT, SHEET, DATA, BENCH, FRAMES, JSON, EVERY, HELP };
     static const option long_options[] = {
         {"at", required_argument, nullptr, AT},
         {"from", required_argument, nullptr, FROM},
         {"to", required_argument, nullptr, TO},
         {"fps", required_argument, nullptr, FPS},
+        {"size", required_argument, nullptr, SIZE},
         {"out", required_argument, nullptr, OUT},
         {"contact-sheet", required_argument, nullptr, SHEET},
         {"data", required_argument, nullptr, DATA},
@@ -140,6 +145,12 @@ Options parse_options(int argc, char **argv)
             if (!(*o.fps > 0 && *o.fps <= 1000))
                 fail(std::string("--fps needs a number above 0 and at most 1000, not '") +
                      optarg + "'");
+            break;
+        case SIZE:
+            if (!Output_ParseSize(optarg, &o.width, &o.height))
+                fail(std::string("--size needs WIDTHxHEIGHT, each from ") +
+                     std::to_string(output_min_size) + " to " + std::to_string(output_max_size) +
+                     ", not '" + optarg + "'");
             break;
         case OUT:
             o.out = optarg;
@@ -376,6 +387,7 @@ void write_range(const Options &o)
         fail("--from lies past the end of the demo (" + format("%.3f", demo_end()) + " s)");
     bool video = ends_with(o.out, ".mp4");
     std::string fps_text = format("%.9g", fps);
+    std::string size_text = std::to_string(Output_Width()) + "x" + std::to_string(Output_Height());
 
     std::unique_ptr<Pipe> encoder;
     fs::path silent_video;
@@ -389,8 +401,10 @@ void write_range(const Options &o)
         silent_video = folder / ("." + out.filename().string() + ".video.mp4");
         encoder = std::make_unique<Pipe>(std::vector<std::string>{
             "ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo",
-            "-pix_fmt", "rgba", "-video_size", "640x480", "-framerate", fps_text, "-i",
-            "pipe:0", "-vf", "vflip", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+            "-pix_fmt", "rgba", "-video_size", size_text, "-framerate", fps_text, "-i",
+            // H.264 in 4:2:0 wants even sides: an odd one gets a black edge more.
+            "pipe:0", "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2", "-c:v", "libx264",
+            "-pix_fmt", "yuv420p",
             silent_video.string()});
     } else {
         make_folder(o.out);
@@ -475,24 +489,18 @@ void write_contact_sheet(const Options &o)
         uint8_t *p = &sheet[(size_t(y) * sheet_w + x) * 4];
         p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
     };
+    const OutputRect pic = Output_Picture();
     for (int e = 0; e < entries; e++) {
         double middle = 0.5 * (double(scene_entries[e].start) + double(scene_entries[e + 1].start));
-        Frame f = Capture_FrameAt(middle);
+        // The picture alone, whatever the output's size; its rows run bottom-up.
+        Frame t = Capture_FrameAt(middle).box_down(pic.x, pic.y, pic.width, pic.height, thumb_w,
+                                                   thumb_h);
         int ox = gap + (e % columns) * (thumb_w + gap);
         int oy = gap + (e / columns) * (thumb_h + gap);
         for (int ty = 0; ty < thumb_h; ty++) {
             for (int tx = 0; tx < thumb_w; tx++) {
-                // Box filter; the frame's rows run bottom-up.
-                int sum[3] = {0, 0, 0};
-                for (int dy = 0; dy < scale; dy++) {
-                    const uint8_t *row =
-                        &f.rgba[size_t(player_height - 1 - (ty * scale + dy)) * player_width * 4];
-                    for (int dx = 0; dx < scale; dx++)
-                        for (int c = 0; c < 3; c++)
-                            sum[c] += row[(tx * scale + dx) * 4 + c];
-                }
-                put(ox + tx, oy + ty, uint8_t(sum[0] / 16), uint8_t(sum[1] / 16),
-                    uint8_t(sum[2] / 16));
+                Rgba c = t.at_gl(tx, thumb_h - 1 - ty);
+                put(ox + tx, oy + ty, c.r, c.g, c.b);
             }
         }
         // The entry number, white on a black box in the top left corner.
@@ -610,8 +618,9 @@ void run_bench(const Options &o, Clock::time_point started)
     double total = std::chrono::duration<double>(Clock::now() - started).count();
 
     if (o.json) {
-        printf("{\n  \"renderer\": %s,\n  \"frames\": %ld,\n  \"fps\": 60,\n  \"entries\": [\n",
-               json_string(Player_Renderer()).c_str(), n);
+        printf("{\n  \"renderer\": %s,\n  \"frames\": %ld,\n  \"fps\": 60,\n  \"width\": %d,\n"
+               "  \"height\": %d,\n  \"entries\": [\n",
+               json_string(Player_Renderer()).c_str(), n, Output_Width(), Output_Height());
         for (size_t i = 0; i < rows.size(); i++) {
             const auto &r = rows[i];
             printf("    {\"entry\": %d, \"render\": %s, \"median_ms\": %.3f, \"p99_ms\": %.3f, "
@@ -623,7 +632,8 @@ void run_bench(const Options &o, Clock::time_point started)
                slowest.fps, slowest.entry, total);
         return;
     }
-    printf("# %s\n# %ld frames per entry at 60 fps\n", Player_Renderer().c_str(), n);
+    printf("# %s\n# %ld frames per entry at 60 fps, %d x %d\n", Player_Renderer().c_str(), n,
+           Output_Width(), Output_Height());
     printf("%5s  %-24s %10s %10s %10s\n", "entry", "render", "median ms", "p99 ms", "fps");
     for (const auto &r : rows)
         printf("%5d  %-24s %10.3f %10.3f %10.1f\n", r.entry, r.render.c_str(), r.median_ms,
@@ -653,7 +663,8 @@ int main(int argc, char **argv)
             if (!parent.empty() && !fs::is_directory(parent))
                 fail("cannot write " + o.contact_sheet + ": no folder " + parent.string());
         }
-        Capture_Open(PlayerSetup{o.data_dir, o.bench ? 60.0 : o.fps.value_or(60.0)});
+        Capture_Open(PlayerSetup{o.data_dir, o.bench ? 60.0 : o.fps.value_or(60.0), o.width,
+                                 o.height});
         if (!o.at.empty())
             write_frames_at(o);
         else if (o.from)

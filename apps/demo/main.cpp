@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "assets/zaf.h"
 #include "platform/fsound.h"
+#include "platform/output.h"
 #include "runtime/loading.h"
 #include "runtime/options.h"
 #include "scenes/boot/boot.h"
@@ -15,6 +17,30 @@
 
 static SDL_Surface *screen_surface;
 static SDL_Event event;
+
+// The output's size: 640 × 480 unless QUIET_MOSS_SIZE asks for "WxH" or the "desktop"'s own.
+static void output_size(int *width, int *height)
+{
+    *width = 640;
+    *height = 480;
+    const char *asked = getenv("QUIET_MOSS_SIZE");
+    if (!asked || !*asked)
+        return;
+    if (strcmp(asked, "desktop") == 0) {
+        // Known before the first mode is set: the desktop's own.
+        const SDL_VideoInfo *info = SDL_GetVideoInfo();
+        if (info && Output_SizeFits(info->current_w, info->current_h)) {
+            *width = info->current_w;
+            *height = info->current_h;
+        }
+        return;
+    }
+    if (!Output_ParseSize(asked, width, height)) {
+        printf("QUIET_MOSS_SIZE: \"%s\" is neither WIDTHxHEIGHT (each %d to %d) nor desktop\n",
+               asked, output_min_size, output_max_size);
+        exit(1);
+    }
+}
 
 [[noreturn]] static void shut_down(void)
 {
@@ -56,9 +82,13 @@ int main(int argc, char **argv)
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-    screen_surface = SDL_SetVideoMode(640, 480, 32, video_flags);
+    int width, height;
+    output_size(&width, &height);
+    screen_surface = SDL_SetVideoMode(width, height, 32, video_flags);
     if (!screen_surface)
         exit(1);
+    // Before any scene compiles a viewport into a list.
+    Output_SetSize(width, height);
     SDL_ShowCursor(SDL_DISABLE);
     SDL_WM_SetCaption("quiet moss :: a five-minute demo in moss and peach", "quiet moss");
 
@@ -72,6 +102,8 @@ int main(int argc, char **argv)
     Timeline_Start(&scene_script, debug_mode);
 
     for (;;) {
+        // A swapped-in back buffer keeps nothing: the bars are cleared with the picture.
+        Output_ClearBars();
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         if (Timeline_Frame() == 1) {
             // The last frame stays on screen for a second.

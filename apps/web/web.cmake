@@ -22,6 +22,11 @@ target_include_directories(qm_gl_compat PUBLIC ${CMAKE_SOURCE_DIR})
 add_library(qm_sound STATIC ${web_dir}/fsound_web.cpp)
 target_include_directories(qm_sound PUBLIC ${CMAKE_SOURCE_DIR})
 
+# The output's mapping talks to WebGL itself: the GL layer runs the scenes' viewports through it.
+add_library(qm_output STATIC ${CMAKE_SOURCE_DIR}/platform/output.cpp)
+target_include_directories(qm_output PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(qm_gl_compat PUBLIC qm_output)
+
 add_library(qm_core STATIC)
 target_include_directories(qm_core PUBLIC ${CMAKE_SOURCE_DIR})
 # Every demo source draws through the GL layer without knowing it.

@@ -20,6 +20,7 @@
 
 #include "assets/zaf.h"
 #include "platform/fsound.h"
+#include "platform/output.h"
 #include "runtime/loading.h"
 #include "runtime/options.h"
 #include "scenes/boot/boot.h"
@@ -172,6 +173,7 @@ int main(void)
         return 1;
     }
 
+    Output_SetSize(640, 480);
     double at = page_demo_time();
     if (at != -1) {
         show_frame_at(at);

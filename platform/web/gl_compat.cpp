@@ -12,6 +12,8 @@
 #define GL_GLEXT_PROTOTYPES
 #include "platform/web/gl_compat.h"
 
+#include "platform/output.h"
+
 #include <GL/glext.h>
 
 #include <algorithm>
@@ -417,7 +419,9 @@ void execute(Command &c, const DisplayList *list, int depth)
         break;
     case Op::Perspective: perspective(d[0], d[1], d[2], d[3]); break;
     case Op::LookAt: look_at(d); break;
-    case Op::Viewport: glViewport(GLint(d[0]), GLint(d[1]), GLsizei(d[2]), GLsizei(d[3])); break;
+    case Op::Viewport:
+        Output_Viewport(GLint(d[0]), GLint(d[1]), GLsizei(d[2]), GLsizei(d[3]));
+        break;
     case Op::Clear: glClear(c.e[0]); break;
     case Op::ClearColor:
         glClearColor(GLfloat(d[0]), GLfloat(d[1]), GLfloat(d[2]), GLfloat(d[3]));
