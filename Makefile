@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libsdl1.2-dev libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
-	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin
+	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils
 
 # The browser build: emscripten (with its node) from Debian, bzip2 to unpack zlib's sources;
 # chromium for its test.
@@ -29,8 +29,11 @@ build: deps
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 	cmake --build build
 
+# Full screen at the desktop's resolution on a GPU, at 640 x 480 on a software rasteriser;
+# SIZE=WxH (or desktop) chooses.
+SIZE ?=
 run: build
-	cd build && ./quiet_moss
+	SIZE=$(SIZE) apps/demo/run.sh
 
 test: build
 	cd build && ctest --output-on-failure --timeout 600

@@ -143,6 +143,40 @@ TEST_F(DemoTest, BootScreenFillsWhileLoadingAndEntryOneFollows)
     EXPECT_GE(partial.size(), 4u) << "the indicators should fill gradually: " << seen;
 }
 
+// Fault caught: QUIET_MOSS_SIZE not giving the window its size, the boot screen's peach reaching
+// the bars or the picture off centre, a bad size not refused with one line and status 1.
+TEST_F(DemoTest, SizeFromTheEnvironmentShapesTheWindow)
+{
+    const struct {
+        const char *size, *geometry;
+        int bar;   // width of each side bar
+    } cases[] = {{"960x540", "960x540", 120}, {"desktop", "1024x768", 0}};
+    for (const auto &c : cases) {
+        ProcessResult r = RunUnderXvfb(
+            std::string("QUIET_MOSS_SIZE=") + c.size + " $DEMO -window -silent & pid=$!; " +
+            find_window + "xdotool getwindowgeometry $wid | grep Geometry; "
+            "ffmpeg -y -loglevel error -f x11grab -framerate 4 -video_size " + c.geometry +
+            " -i $DISPLAY+0,0 -t 1.5 -update 1 shot.png; "
+            "xdotool windowfocus --sync $wid key Escape; wait $pid");
+        ASSERT_EQ(r.status, 0) << c.size << ": " << r.output;
+        EXPECT_NE(r.output.find(std::string("Geometry: ") + c.geometry + "\n"), std::string::npos)
+            << c.size << ": " << r.output;
+        Frame shot = Capture_ReadPng(dir + "/shot.png");   // the last of the shots
+        const int h = shot.height, pw = h * 4 / 3;
+        if (c.bar > 0) {
+            EXPECT_TRUE(shot.black_gl(0, 0, c.bar, h)) << c.size << ": left bar";
+            EXPECT_TRUE(shot.black_gl(c.bar + pw, 0, c.bar, h)) << c.size << ": right bar";
+        }
+        // The boot screen's peach across the picture, edge to edge.
+        for (int x : {c.bar, c.bar + pw / 2, c.bar + pw - 1})
+            EXPECT_GT(shot.mean_gl(x, 0, 1, h).r, 150) << c.size << ": column " << x;
+    }
+    ProcessResult r = RunUnderXvfb("QUIET_MOSS_SIZE=640x48 $DEMO -window -silent");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "QM_x: windowed mode.\nQM_x: silent mode.\nQUIET_MOSS_SIZE: \"640x48\" "
+                        "is neither WIDTHxHEIGHT (each 64 to 7680) nor desktop\n");
+}
+
 // Fault caught: the soundtrack started during loading instead of with entry 1.
 TEST_F(DemoTest, SoundtrackStartsWithEntryOne)
 {
