@@ -7,19 +7,12 @@ root=$(pwd)
 out=$root/build-web
 mkdir -p "$out/cache"
 
-# zlib's sources through a private deb-src list: the system's apt configuration is untouched.
+# zlib's sources from Debian's source package, through the machine's own apt sources.
 zlib_dir=$out/cache/zlib
 if [ ! -f "$zlib_dir/inflate.c" ]; then
-  apt_dir=$out/cache/apt
-  mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial"
-  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
-    > "$apt_dir/sources.list"
-  set -- -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/nonexistent \
-    -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir" -o APT::Sandbox::User=root
-  apt-get "$@" -qq update
-  (cd "$apt_dir" && apt-get "$@" -qq source --download-only zlib)
+  tools/debian-source.sh zlib "$out/cache/src"
   rm -rf "$zlib_dir" && mkdir -p "$zlib_dir"
-  tar -xf "$apt_dir"/zlib_*.orig.tar.* -C "$zlib_dir" --strip-components=1
+  tar -xf "$out"/cache/src/zlib_*.orig.tar.* -C "$zlib_dir" --strip-components=1
 fi
 
 # Debian's emscripten finds its acorn here at -O1 and above.
