@@ -4,6 +4,7 @@
 #include "timeline/scene_script.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "scenes/boot/boot.h"
 #include "scenes/creeds/creeds.h"
