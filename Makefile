@@ -15,10 +15,14 @@ WEB_PACKAGES := emscripten bzip2
 WEB_TEST_PACKAGES := chromium
 WEB_PORT ?= 8080
 
+# The Windows build: Debian's mingw-w64 and its zlib, zip; Wine (64-bit) and xwd for its test.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev make bzip2 zip
+WINDOWS_TEST_PACKAGES := wine wine64 x11-apps
+
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test web serve-web test-web sanitize fuzz clean
+.PHONY: all deps build run test web serve-web test-web windows test-windows sanitize fuzz clean
 
 all: build
 
@@ -51,6 +55,15 @@ test-web: web
 	@tools/install-deps.sh $(WEB_TEST_PACKAGES)
 	tests/web/run.sh
 
+# The Windows zip in build-windows/ (the native build makes its data), tested under Wine.
+windows: build
+	@tools/install-deps.sh $(WINDOWS_PACKAGES)
+	platform/windows/build.sh
+
+test-windows: windows
+	@tools/install-deps.sh $(WINDOWS_TEST_PACKAGES)
+	tests/windows/run.sh
+
 # ASan+UBSan build and a TSan build, each running the whole test suite.
 sanitize: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address
@@ -66,4 +79,4 @@ fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-web
+	rm -rf build build-asan build-tsan build-fuzz build-web build-windows
