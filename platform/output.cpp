@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 
 static int output_width = 640;
 static int output_height = 480;
