@@ -58,7 +58,7 @@ test-web: web
 # The Windows zip in build-windows/ (the native build makes its data), tested under Wine.
 windows: build
 	@tools/install-deps.sh $(WINDOWS_PACKAGES)
-	platform/windows/build.sh
+	apps/windows/build.sh
 
 test-windows: windows
 	@tools/install-deps.sh $(WINDOWS_TEST_PACKAGES)

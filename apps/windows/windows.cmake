@@ -1,9 +1,9 @@
-# The Windows build (platform/windows/build.sh): the demo alone, cross-built with mingw-w64
+# The Windows build (apps/windows/build.sh): the demo alone, cross-built with mingw-w64
 # against SDL and libmpg123 built from Debian's source packages (QM_WINDOWS_PREFIX) and
 # Debian's mingw zlib, linked statically. The tools, tests and data stay with the native build.
 set(QM_WINDOWS_PREFIX "" CACHE PATH "prefix holding SDL and libmpg123 built for Windows")
 if(NOT EXISTS ${QM_WINDOWS_PREFIX}/lib/libSDLmain.a OR NOT EXISTS ${QM_WINDOWS_PREFIX}/include/mpg123.h)
-  message(FATAL_ERROR "QM_WINDOWS_PREFIX must hold SDL and libmpg123 (platform/windows/build.sh builds them)")
+  message(FATAL_ERROR "QM_WINDOWS_PREFIX must hold SDL and libmpg123 (apps/windows/build.sh builds them)")
 endif()
 
 set(ZLIB_USE_STATIC_LIBS ON)
@@ -43,6 +43,6 @@ endforeach()
 
 # SDL's WinMain (libSDLmain, after mingw's start-up library) calls our main as SDL_main. A
 # GUI program opens no console window; start.cpp finds the caller's console, if any.
-target_sources(quiet_moss PRIVATE ${CMAKE_CURRENT_LIST_DIR}/start.cpp)
+target_sources(quiet_moss PRIVATE ${CMAKE_SOURCE_DIR}/platform/windows/start.cpp)
 target_link_libraries(quiet_moss PRIVATE mingw32 ${QM_WINDOWS_PREFIX}/lib/libSDLmain.a PkgConfig::SDL)
 target_link_options(quiet_moss PRIVATE -mwindows -static-libgcc -static-libstdc++)

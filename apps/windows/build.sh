@@ -55,7 +55,7 @@ fi
 [ -f "$prefix/SDL-COPYING" ] || cp "$cache/sdl/COPYING" "$prefix/SDL-COPYING"
 
 cmake -S . -B "$out/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/platform/windows/mingw.cmake" -DQM_WINDOWS_PREFIX="$prefix" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/apps/windows/mingw.cmake" -DQM_WINDOWS_PREFIX="$prefix" >/dev/null
 cmake --build "$out/cmake"
 
 # The zip holds one folder: the program, its DLLs with their licences, the data, a README.
@@ -65,7 +65,7 @@ cp "$out/cmake/quiet_moss.exe" "$prefix/bin/SDL.dll" "$prefix/bin/libmpg123-0.dl
 $host-strip "$stage"/*.exe "$stage"/*.dll
 cp build/quiet_moss.zaf build/quiet_moss.mp3 "$stage/"
 # Windows' editors want CRLF line ends.
-for text in platform/windows/README.txt:README.txt "$prefix/SDL-COPYING:SDL-COPYING.txt" \
+for text in apps/windows/README.txt:README.txt "$prefix/SDL-COPYING:SDL-COPYING.txt" \
             "$prefix/mpg123-COPYING:libmpg123-COPYING.txt"; do
   sed 's/\r*$/\r/' "${text%%:*}" > "$stage/${text##*:}"
 done
