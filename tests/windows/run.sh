@@ -12,7 +12,7 @@ started=$(date +%s)
 zip=$root/build-windows/quiet_moss-windows.zip
 export WINEPREFIX="$root/build-windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 tmp=$(mktemp -d)
-trap 'wineserver -k 2>/dev/null; rm -rf "$tmp"' EXIT
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$tmp"' EXIT
 trap 'exit 1' INT TERM
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
