@@ -100,6 +100,8 @@ TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
     }
     const auto by_z = [](const Vertex &u, const Vertex &v) { return u.z < v.z; };
     EXPECT_TRUE(std::is_sorted(pass[0].rbegin(), pass[0].rend(), by_z));
+    EXPECT_TRUE(std::all_of(pass[0].begin(), pass[0].end(), [](const Vertex &v) { return v.x >= 0; }))
+        << "the warm pass lies on the side of positive x";
     std::stable_sort(pass[0].begin(), pass[0].end(), by_z);
     ASSERT_TRUE(pass[0].size() >= 10 && pass[0].size() == pass[1].size()) << pass[0].size();
     for (size_t i = 0; i < pass[0].size(); i++)
