@@ -8,7 +8,9 @@
 #include <numeric>
 #include <vector>
 
+#include "render/scene_probe.h"
 #include "scenes/dotwall/dotwall.h"
+#include "timeline/timeline.h"
 #include "timeline/scene_script.h"
 #include "apps/capture/capture.h"
 
@@ -185,5 +187,54 @@ TEST_P(DotWallBands, RollOneCellDownAFrameWithTheEntrysColumnStep)
 
 INSTANTIATE_TEST_SUITE_P(Entries, DotWallBands,
                          testing::Values(Roll{17, 0}, Roll{18, -1}, Roll{19, 1}));
+
+// Fault caught: the picture mirrored or upside down on the wall, a dot given another channel's
+// alpha or colour. Facing the viewer, the wall's cells lie in rows across the screen; read
+// from the vertices sent, a cell's dots are lit (alpha above the faint rims') per palette
+// colour: no dot for the text (index 1), the bars of the top rows (index 2) in the blue dot
+// alone, each bar colour in its own dots.
+TEST(DotWallPicture, ShowsTheImageTheRightWayRoundInItsColours)
+{
+    PlayFrom(17);
+    Draw(true);
+    chan_x = 0;
+    struct Cell {
+        float wx, wy;
+        int lit;   // bit 0 red, 1 green, 2 blue
+    };
+    const float callers[3][3] = {{1, 0.4f, 0.3f}, {0.6f, 1, 0.3f}, {0.6f, 0.3f, 0.8f}};
+    std::vector<Cell> cells;
+    for (const FeedbackVertex &v : Feedback(DotWall_RenderB))
+        for (int c = 0; c < 3; c++)
+            if (v.r == callers[c][0] && v.g == callers[c][1] && v.b == callers[c][2] && v.a != 0.02f) {
+                // Each cell starts with its red dot's centre, in the wall's plane (the red rays'
+                // own colour differs from the red caller's in alpha alone).
+                if (c == 0 && v.z == 0 && (cells.empty() || std::hypot(cells.back().wx - v.wx, cells.back().wy - v.wy) > 3))
+                    cells.push_back({v.wx, v.wy, 0});
+                if (!cells.empty() && v.a > 0.05f)
+                    cells.back().lit |= 1 << c;
+            }
+    ASSERT_EQ(cells.size(), 800u);
+    std::stable_sort(cells.begin(), cells.end(), [](const Cell &a, const Cell &b) { return a.wy > b.wy; });
+    // Per row the background (index 0) lights what the row's band leaves; the other indices
+    // light the same dots in every row.
+    int lit_by_index[16];
+    std::fill(std::begin(lit_by_index), std::end(lit_by_index), -1);
+    for (int row = 0; row < 25; row++) {
+        std::sort(cells.begin() + 32 * row, cells.begin() + 32 * row + 32,
+                  [](const Cell &a, const Cell &b) { return a.wx < b.wx; });
+        lit_by_index[0] = -1;
+        for (int column = 0; column < 32; column++) {
+            const int index = DotWall_ImageCell(row, column), lit = cells[32 * row + column].lit;
+            if (lit_by_index[index] < 0)
+                lit_by_index[index] = lit;
+            EXPECT_EQ(lit, lit_by_index[index]) << "row " << row << ", column " << column;
+        }
+    }
+    EXPECT_EQ(lit_by_index[1], 0);
+    EXPECT_EQ(lit_by_index[2], 4);
+    std::sort(lit_by_index + 2, lit_by_index + 6);
+    EXPECT_EQ(std::unique(lit_by_index + 2, lit_by_index + 6) - lit_by_index, 6) << "bar colours";
+}
 
 }  // namespace
