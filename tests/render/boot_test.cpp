@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "render/scene_probe.h"
 #include "runtime/loading.h"
 #include "timeline/scene_script.h"
 #include "apps/capture/capture.h"
@@ -50,15 +51,6 @@ bool TileMoved(const Frame &before, const Frame &after, int column, int row)
             if (!(before.at_gl(x, y) == after.at_gl(x, y)))
                 return true;
     return false;
-}
-
-// Draws up to the first frame of `entry` (when nothing of it has moved yet) and reads it.
-Frame FirstFrameOf(int entry)
-{
-    while (Player_PeekEntry() != entry)
-        Player_Step(true);
-    Player_Step();
-    return Player_Read();
 }
 
 // Whether the mean colours of a 12 x 12 block in each corner of a tile's face differ from another

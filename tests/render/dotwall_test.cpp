@@ -1,11 +1,9 @@
-// Pixel checks of the phosphor dot wall (entries 16 to 20), read from the frames alone: the fades
-// behind the letterbox, the direction the bands roll in each entry, and which rows of the picture
-// are lit from end to end.
+// The phosphor dot wall (entries 16 to 20): the fades behind the letterbox and the direction the
+// bands roll in each entry, read from the frames; the picture on the wall, from what is sent.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <vector>
 
 #include "render/scene_probe.h"
@@ -108,34 +106,6 @@ Shift RollBetween(const std::vector<double> *f)
     return best;
 }
 
-// The heights (y from the bottom) of the middle of each run of pixel rows that are lit evenly
-// from x 150 to 490, inside the wall's plain margins: no stretch of 16 pixels (a cell) darker
-// than three quarters of the brightest one. Rows with dark text cells are not even.
-std::vector<double> EvenRows(const std::vector<double> &luma)
-{
-    std::vector<double> centres;
-    int run = 0;
-    for (int y = 150; y <= 330; y++) {
-        bool even = false;
-        if (y < 330) {
-            double low = 1e18, high = 0;
-            for (int x = 150; x + 16 <= 490; x++) {
-                double sum = std::accumulate(&luma[y * 640 + x], &luma[y * 640 + x + 16], 0.0);
-                low = std::min(low, sum), high = std::max(high, sum);
-            }
-            even = low > 0.75 * high;
-        }
-        if (even) {
-            run++;
-        } else {
-            if (run >= 3)   // a lone row at the threshold is not a row of dots
-                centres.push_back(y - (run + 1) / 2.0);
-            run = 0;
-        }
-    }
-    return centres;
-}
-
 struct Roll {
     int entry;
     int column_step;   // where the column or cell bands move per step; 0: rows band alone
@@ -145,9 +115,8 @@ void PrintTo(const Roll &roll, std::ostream *out) { *out << roll.entry; }
 class DotWallBands : public testing::TestWithParam<Roll> {};
 
 // Fault caught: bands that stand still, roll the wrong way or by more than a step, the wrong
-// kind of band for the entry (rows alone, columns crossing rows, diagonals), and a picture whose
-// plain rows in view are other than 6, 15 and 18. Near the moment the wall faces the viewer a
-// cell is about 16 pixels across and 13 high.
+// kind of band for the entry (rows alone, columns crossing rows, diagonals). Near the moment
+// the wall faces the viewer a cell is about 16 pixels across and 13 high.
 TEST_P(DotWallBands, RollOneCellDownAFrameWithTheEntrysColumnStep)
 {
     const Roll c = GetParam();
@@ -169,20 +138,9 @@ TEST_P(DotWallBands, RollOneCellDownAFrameWithTheEntrysColumnStep)
     ASSERT_LT(i + 2, phase.size()) << testing::PrintToString(phase);
     Shift s = RollBetween(&luma[i]);
     EXPECT_TRUE(s.y >= -16 && s.y <= -10) << "rows band moved " << s.y << " up";
-    EXPECT_TRUE(c.column_step == 0 || (s.x * c.column_step >= 12 && s.x * c.column_step <= 20))
+    const int along = s.x * c.column_step;
+    EXPECT_TRUE(c.column_step ? along >= 12 && along <= 20 : std::abs(s.x) <= 2)
         << "moved " << s.x << " right";
-
-    // Summed over the cycle the bands even out and the picture shows: its plain rows, 6, 15 and
-    // 18, are lit evenly from end to end, nine and three rows apart. In one frame only the rows
-    // band keeps them even; a column or cell band varies along every row.
-    std::vector<double> sum(luma[0].size());
-    for (const std::vector<double> &frame : luma)
-        std::transform(sum.begin(), sum.end(), frame.begin(), sum.begin(), std::plus<>());
-    std::vector<double> rows = EvenRows(sum);
-    ASSERT_EQ(rows.size(), 3u) << testing::PrintToString(rows);
-    double ratio = (rows[2] - rows[1]) / (rows[1] - rows[0]);
-    EXPECT_TRUE(ratio > 2 && ratio < 4) << testing::PrintToString(rows);
-    EXPECT_EQ(EvenRows(luma[i]).empty(), c.column_step != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, DotWallBands,

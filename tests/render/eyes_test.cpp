@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,44 +62,33 @@ TEST(Eyes, StitchLayersFollowTheirPhases)
 
 // The stitches a net render shows: cell[i][j] is '#' for a lid, '.' for a lit well and ' '
 // where the view clips the cell's centre, for column i by x and row j by angle about the
-// net's axis; columns lists them left to right on screen, rows from the highest down.
+// net's axis (row 8 the highest); x_rightwards: whether x grows to the right on screen.
 struct Net {
     char cell[71][9];
-    std::vector<int> columns, rows;
+    bool x_rightwards;
 };
 static Net NetShown(void (*render)())
 {
     // The centre of each cell's fan: a lid's own colour, or a well floor's (s, 0.9 s, 0.7 s).
     std::map<float, std::map<float, FeedbackVertex>> centres;   // by x, by angle
+    std::set<float> angles;
     for (const FeedbackVertex &v : Feedback(render)) {
         const bool lid = v.r == 0.5f && v.g == 0.3f && v.b == 0.2f && v.a == 1;
         const bool floor = v.n == 3 && v.r > 0 && v.a == 1 && std::fabs(v.g - 0.9f * v.r) < 1e-5f &&
                            std::fabs(v.b - 0.7f * v.r) < 1e-5f;
+        const float angle = std::round(1e3f * std::atan2(v.z, v.y));
         if (lid || floor)
-            centres[std::round(v.x)][std::round(1e3f * std::atan2(v.z, v.y))] = v;
+            centres[std::round(v.x)][angle] = v, angles.insert(angle);
     }
-    std::map<float, int> angles;
-    for (const auto &column : centres)
-        for (const auto &by_angle : column.second)
-            angles[by_angle.first] = 0;
-    int n = 0;
-    for (auto &angle : angles)
-        angle.second = n++;
     Net net;
     memset(net.cell, ' ', sizeof net.cell);
     EXPECT_TRUE(centres.size() == 71 && angles.size() == 9) << centres.size() << ", " << angles.size();
     int i = 0;
-    for (const auto &column : centres) {
-        for (const auto &[angle, v] : column.second)
-            net.cell[std::min(i, 70)][std::min(angles[angle], 8)] = v.r == 0.5f ? '#' : '.';
-        i++;
-    }
-    const bool x_rightwards = centres.at(355).begin()->second.wx < centres.at(365).begin()->second.wx;
-    for (int k = 0; k < 71; k++)
-        net.columns.push_back(x_rightwards ? k : 70 - k);
-    // The angle grows from the lowest point of the arc over the front to the highest.
-    for (int j = 8; j >= 0; j--)
-        net.rows.push_back(j);
+    for (auto column = centres.begin(); column != centres.end() && i < 71; column++, i++)
+        for (const auto &[angle, v] : column->second)
+            net.cell[i][std::min<int>(std::distance(angles.begin(), angles.find(angle)), 8)] =
+                v.r == 0.5f ? '#' : '.';
+    net.x_rightwards = centres.at(355).begin()->second.wx < centres.at(365).begin()->second.wx;
     return net;
 }
 
@@ -170,20 +160,20 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     // Entry 12 walks the layers with chan_x, the swell at its furthest (ramp_b 52); entry 13
     // holds layer 80, the text in closed stitches reading on screen as the module writes it.
     while (demo_time < 62)
-        Capture_Skip();
+        Player_Skip();
     do
-        Capture_Step(true);
+        Player_Step(true);
     while (std::nearbyint(ramp_b) != 52);
-    ASSERT_EQ(Capture_CurrentEntry(), 12);
+    ASSERT_EQ(Player_CurrentEntry(), 12);
     ExpectLayer(NetShown(Eyes_RenderE), int(std::nearbyint(chan_x)));
     FirstFrameOf(13);
     const Net text = NetShown(Eyes_RenderD);
     ExpectLayer(text, 80);
     std::vector<std::string> seen, written;
-    for (int j : text.rows) {
+    for (int j = 8; j >= 0; j--) {
         seen.emplace_back();
-        for (int i : text.columns)
-            seen.back() += text.cell[i][j];
+        for (int k = 0; k < 71; k++)
+            seen.back() += text.cell[text.x_rightwards ? k : 70 - k][j];
     }
     for (int t = 0; t < 5; t++)
         written.push_back(Eyes_PatternLine(t));
