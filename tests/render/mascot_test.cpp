@@ -41,7 +41,7 @@ TEST(Mascot, SparkShrinksAndFadesWithDistanceAndVanishesFrom600)
 
 // The window positions of each trail's copies at chan_x = x, orange then pink, each copy by
 // its alpha (the faintest first).
-using Copies = std::map<float, std::vector<std::pair<float, float>>>;
+using Copies = std::map<float, Places>;
 static std::array<Copies, 2> Trails(float x)
 {
     chan_x = x;
@@ -50,15 +50,6 @@ static std::array<Copies, 2> Trails(float x)
         if (v.r == 0.8f)
             trails[v.g < v.b][v.a].emplace_back(v.wx, v.wy);
     return trails;
-}
-
-// Whether two copies lie on the same pixels.
-static bool Same(const Copies::mapped_type &a, const Copies::mapped_type &b)
-{
-    bool same = a.size() == b.size() && !a.empty();
-    for (size_t i = 0; same && i < a.size(); i++)
-        same = std::hypot(a[i].first - b[i].first, a[i].second - b[i].second) < 0.1f;
-    return same;
 }
 
 // Entries 4 and 6's bars, the trails, the mirrored passes; the logo's place; entry 7's close.
@@ -81,7 +72,7 @@ TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
         ASSERT_EQ(at[pink].size(), 20u) << pink;
         auto next = at[pink].begin(), turned = (pink ? back : on)[pink].begin();
         for (int k = 0; k < 19; k++, turned++)
-            EXPECT_TRUE(Same(turned->second, (++next)->second)) << "pink " << pink << ", copy " << k;
+            EXPECT_TRUE(SamePlaces(turned->second, (++next)->second)) << "pink " << pink << ", copy " << k;
     }
 
     // Mid entry 4 the inner bars have faded open towards the middle, the outer ones not.

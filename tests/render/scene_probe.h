@@ -57,6 +57,18 @@ inline std::pair<int, int> Range(const Frame &f, int x, int y, int w, int h)
     return {least, most};
 }
 
+// Window positions, in the order sent.
+using Places = std::vector<std::pair<float, float>>;
+
+// Whether two draws put the same vertices on the same places, to a tenth of a pixel.
+inline bool SamePlaces(const Places &a, const Places &b)
+{
+    bool same = a.size() == b.size() && !a.empty();
+    for (size_t i = 0; same && i < a.size(); i++)
+        same = std::hypot(a[i].first - b[i].first, a[i].second - b[i].second) < 0.1f;
+    return same;
+}
+
 // Object coordinates, colour, window position and the vertex count of its polygon.
 struct FeedbackVertex {
     float x, y, z, r = 0, g = 0, b = 0, a = 0, wx = 0, wy = 0;

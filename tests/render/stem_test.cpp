@@ -87,11 +87,10 @@ TEST(Stem, LoaderGeometryAndDraws)
 // The window positions of what Stem_RenderGrow sends at these channels, by kind: the bulb
 // (opaque), the light and the amber disc centres (alpha 0.2, 0.3), the haze panes, the mesh.
 enum { bulb, light, amber, haze, mesh };
-using Positions = std::vector<std::pair<float, float>>;
-static std::array<Positions, 5> Seen(float x, float y, float z)
+static std::array<Places, 5> Seen(float x, float y, float z)
 {
     chan_x = x, chan_y = y, chan_z = z;
-    std::array<Positions, 5> out;
+    std::array<Places, 5> out;
     for (const FeedbackVertex &v : Feedback(Stem_RenderGrow)) {
         const int k = v.a == 1 && v.r > 0   ? bulb
                       : v.a == 0.2f         ? (v.r == 1 ? light : haze)
@@ -102,14 +101,6 @@ static std::array<Positions, 5> Seen(float x, float y, float z)
             out[k].emplace_back(v.wx, v.wy);
     }
     return out;
-}
-
-static bool Same(const Positions &a, const Positions &b)
-{
-    for (size_t i = 0; a.size() == b.size() && i < a.size(); i++)
-        if (std::hypot(a[i].first - b[i].first, a[i].second - b[i].second) > 0.05f)
-            return false;
-    return a.size() == b.size() && !a.empty();
 }
 
 // One run through entries 21 to 27, a frame or two for each fault.
@@ -164,12 +155,12 @@ TEST(Stem, CurtainBandAndDiscs)
     } moves[] = {{240, 1, 1, false, true, false}, {1200, 1, 1, false, true, true},
                  {360, 1, 1, true, false, false}, {400 / 3.0f, 1, 1, false, false, false},
                  {0, 2, 1, true, false, true},    {0, 1, 2, true, true, false}};
-    const std::array<Positions, 5> still = Seen(0, 1, 1);
+    const std::array<Places, 5> still = Seen(0, 1, 1);
     for (const auto &m : moves) {
         const bool stays[] = {m.bulb_stays, m.light_stays, m.amber_stays, true, m.bulb_stays};
-        const std::array<Positions, 5> seen = Seen(m.x, m.y, m.z);
+        const std::array<Places, 5> seen = Seen(m.x, m.y, m.z);
         for (int kind = bulb; kind <= mesh; kind++)
-            EXPECT_EQ(Same(seen[kind], still[kind]), stays[kind])
+            EXPECT_EQ(SamePlaces(seen[kind], still[kind]), stays[kind])
                 << "kind " << kind << " at " << m.x << ", " << m.y << ", " << m.z;
     }
     // Each segment of the bulb is lit along its middle rib and dark along both edges (where
