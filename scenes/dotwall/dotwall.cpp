@@ -152,6 +152,11 @@ static void letterbox_quads(float middle_alpha);
 
 void DotWall_Load(void) {}
 
+int DotWall_ImageCell(int row, int column)
+{
+    return wall_image[row][column];
+}
+
 // ---- init ----------------------------------------------------------------------------------
 
 // GL state of the module's renders, and the letterbox, dot and ray lists.

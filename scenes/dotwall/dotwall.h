@@ -16,3 +16,6 @@ void DotWall_RenderC(void);
 void DotWall_RenderD(void);
 // Entry 20: as entry 19, the letterbox fading out to black.
 void DotWall_RenderE(void);
+
+// Palette index of cell (row, column) of the wall's picture, row 0 the top. Read by the tests.
+int DotWall_ImageCell(int row, int column);

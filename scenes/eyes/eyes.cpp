@@ -216,6 +216,11 @@ const unsigned char (*Eyes_StitchLayer(int layer))[9]
     return stitch_layers[layer];
 }
 
+const char *Eyes_PatternLine(int line)
+{
+    return pattern_text[line];
+}
+
 // ---- init ----------------------------------------------------------------------------------
 
 // GL state of the module's renders; the eye, frieze, overlay and view lists.

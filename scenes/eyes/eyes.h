@@ -20,3 +20,6 @@ void Eyes_RenderE(void);
 // Layer 0 ... 80 of the net as the loader left it: 71 columns of 9 rows, 1 where the stitch
 // is open. Read by the tests; the renders index the layers themselves.
 const unsigned char (*Eyes_StitchLayer(int layer))[9];
+// Line 0 ... 4 of the text the closed stitches spell, top line first, as it reads on screen:
+// '#' a closed stitch. Read by the tests.
+const char *Eyes_PatternLine(int line);

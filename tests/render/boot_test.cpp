@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "render/scene_probe.h"
 #include "runtime/loading.h"
 #include "timeline/scene_script.h"
 #include "apps/capture/capture.h"
@@ -52,17 +53,23 @@ bool TileMoved(const Frame &before, const Frame &after, int column, int row)
     return false;
 }
 
-// Draws up to the first frame of `entry` (when nothing of it has moved yet) and reads it.
-Frame FirstFrameOf(int entry)
+// Whether the mean colours of a 12 x 12 block in each corner of a tile's face differ from another
+// frame's by no more than a one-unit shift of the face makes where the picture has sharp edges.
+bool TileAsIn(const Frame &a, const Frame &b, int column, int row)
 {
-    while (Player_PeekEntry() != entry)
-        Player_Step(true);
-    Player_Step();
-    return Player_Read();
+    for (int x : {2, 17})
+        for (int y : {2, 17}) {
+            MeanColour p = a.mean_gl(32 * column + x, 32 * row + y, 12, 12);
+            MeanColour q = b.mean_gl(32 * column + x, 32 * row + y, 12, 12);
+            if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 80)
+                return false;
+        }
+    return true;
 }
 
-// Fault caught: both tile groups flying at once, a tile in neither group or in both, tiles that
-// show another tile's part of the picture.
+// Fault caught: both tile groups flying at once, a tile in neither group or in both, the groups
+// swapped or mirrored, tiles that show another tile's part of the picture or show it turned,
+// entry 2 bringing back the tiles entry 1 sent away.
 TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
 {
     Capture_Open(PlayerSetup{QM_BUILD_DIR, 20.0});
@@ -73,17 +80,17 @@ TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
     Frame later2 = Capture_FrameAt(6.5);
     ASSERT_EQ(Player_CurrentEntry(), 2);
 
-    int moved1 = 0, moved2 = 0, as_before = 0;
+    int moved1 = 0, moved2 = 0, as_before = 0, back = 0;
+    bool first[20][15] = {};
     for (int row = 0; row < 15; row++)
         for (int column = 0; column < 20; column++) {
-            // Before they fly the tiles show the boot picture as it was: a tile's middle pixel
-            // too, but for a few where it falls on an edge of the picture.
-            Rgba middle = start1.at_gl(32 * column + 15, 32 * row + 15);
-            as_before += Difference(picture.at_gl(32 * column + 15, 32 * row + 15), middle) <= 6;
+            // Before they fly the tiles show the boot picture as it was, but for a few that the
+            // indicators overlap.
+            as_before += TileAsIn(picture, start1, column, row);
             // In entry 2 the first group is gone: where it stood the second group's walls and
             // the haze show, so only the tiles that stayed in entry 1 are looked at.
             if (TileMoved(start1, later1, column, row))
-                moved1++;
+                moved1++, first[column][row] = true, back += TileAsIn(picture, start2, column, row);
             else if (TileMoved(start2, later2, column, row))
                 moved2++;
             else
@@ -92,6 +99,8 @@ TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
     EXPECT_GE(as_before, 280);
     EXPECT_EQ(moved1, 150);
     EXPECT_EQ(moved2, 150);
+    EXPECT_LE(back, 75) << "tiles of the first group seen again in entry 2";
+    EXPECT_TRUE(first[1][0] && !first[0][0]) << "tile (1, 0) flies first, tile (0, 0) second";
 }
 
 // Fault caught: bars closing from the wrong sides, or covering the three lines the wipe leaves.
@@ -102,15 +111,15 @@ TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
     scene_script.last_index = 41 - 3;
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
 
-    // About a second in, the bars are about 73 long. The bottom band closes rightwards from
-    // x 0 and x 320, the band above it leftwards from x 320 and x 640.
+    // About a second in, the bars are about 73 long. From the bottom up the bands close
+    // rightwards from x 0 and x 320, leftwards from x 320 and x 640, and so on alternately.
     Frame mid = Capture_FrameAt(1.06);
-    EXPECT_TRUE(mid.black_gl(0, 10, 40, 40));
-    EXPECT_FALSE(mid.black_gl(200, 10, 40, 40));
-    EXPECT_TRUE(mid.black_gl(320, 10, 40, 40));
-    EXPECT_TRUE(mid.black_gl(280, 120, 39, 40));
-    EXPECT_FALSE(mid.black_gl(0, 120, 40, 40));
-    EXPECT_TRUE(mid.black_gl(600, 120, 40, 40));
+    for (auto [y, rightwards] : {std::pair{10, true}, {120, false}, {300, true}, {430, false}})
+        for (int half : {0, 320}) {
+            const int closed = rightwards ? half : half + 280, open = rightwards ? half + 280 : half;
+            EXPECT_TRUE(mid.black_gl(closed, y, 40, 40)) << "band at " << y << ", x " << closed;
+            EXPECT_FALSE(mid.black_gl(open, y, 40, 40)) << "band at " << y << ", x " << open;
+        }
 
     // The last frame: black but for three lines of the clear colour between the bands.
     Frame last;

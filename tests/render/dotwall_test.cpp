@@ -1,14 +1,14 @@
-// Pixel checks of the phosphor dot wall (entries 16 to 20), read from the frames alone: the fades
-// behind the letterbox, the direction the bands roll in each entry, and which rows of the picture
-// are lit from end to end.
+// The phosphor dot wall (entries 16 to 20): the fades behind the letterbox and the direction the
+// bands roll in each entry, read from the frames; the picture on the wall, from what is sent.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <vector>
 
+#include "render/scene_probe.h"
 #include "scenes/dotwall/dotwall.h"
+#include "timeline/timeline.h"
 #include "timeline/scene_script.h"
 #include "apps/capture/capture.h"
 
@@ -106,34 +106,6 @@ Shift RollBetween(const std::vector<double> *f)
     return best;
 }
 
-// The heights (y from the bottom) of the middle of each run of pixel rows that are lit evenly
-// from x 150 to 490, inside the wall's plain margins: no stretch of 16 pixels (a cell) darker
-// than three quarters of the brightest one. Rows with dark text cells are not even.
-std::vector<double> EvenRows(const std::vector<double> &luma)
-{
-    std::vector<double> centres;
-    int run = 0;
-    for (int y = 150; y <= 330; y++) {
-        bool even = false;
-        if (y < 330) {
-            double low = 1e18, high = 0;
-            for (int x = 150; x + 16 <= 490; x++) {
-                double sum = std::accumulate(&luma[y * 640 + x], &luma[y * 640 + x + 16], 0.0);
-                low = std::min(low, sum), high = std::max(high, sum);
-            }
-            even = low > 0.75 * high;
-        }
-        if (even) {
-            run++;
-        } else {
-            if (run >= 3)   // a lone row at the threshold is not a row of dots
-                centres.push_back(y - (run + 1) / 2.0);
-            run = 0;
-        }
-    }
-    return centres;
-}
-
 struct Roll {
     int entry;
     int column_step;   // where the column or cell bands move per step; 0: rows band alone
@@ -143,9 +115,8 @@ void PrintTo(const Roll &roll, std::ostream *out) { *out << roll.entry; }
 class DotWallBands : public testing::TestWithParam<Roll> {};
 
 // Fault caught: bands that stand still, roll the wrong way or by more than a step, the wrong
-// kind of band for the entry (rows alone, columns crossing rows, diagonals), and a picture whose
-// plain rows in view are other than 6, 15 and 18. Near the moment the wall faces the viewer a
-// cell is about 16 pixels across and 13 high.
+// kind of band for the entry (rows alone, columns crossing rows, diagonals). Near the moment
+// the wall faces the viewer a cell is about 16 pixels across and 13 high.
 TEST_P(DotWallBands, RollOneCellDownAFrameWithTheEntrysColumnStep)
 {
     const Roll c = GetParam();
@@ -167,23 +138,61 @@ TEST_P(DotWallBands, RollOneCellDownAFrameWithTheEntrysColumnStep)
     ASSERT_LT(i + 2, phase.size()) << testing::PrintToString(phase);
     Shift s = RollBetween(&luma[i]);
     EXPECT_TRUE(s.y >= -16 && s.y <= -10) << "rows band moved " << s.y << " up";
-    EXPECT_TRUE(c.column_step == 0 || (s.x * c.column_step >= 12 && s.x * c.column_step <= 20))
+    const int along = s.x * c.column_step;
+    EXPECT_TRUE(c.column_step ? along >= 12 && along <= 20 : std::abs(s.x) <= 2)
         << "moved " << s.x << " right";
-
-    // Summed over the cycle the bands even out and the picture shows: its plain rows, 6, 15 and
-    // 18, are lit evenly from end to end, nine and three rows apart. In one frame only the rows
-    // band keeps them even; a column or cell band varies along every row.
-    std::vector<double> sum(luma[0].size());
-    for (const std::vector<double> &frame : luma)
-        std::transform(sum.begin(), sum.end(), frame.begin(), sum.begin(), std::plus<>());
-    std::vector<double> rows = EvenRows(sum);
-    ASSERT_EQ(rows.size(), 3u) << testing::PrintToString(rows);
-    double ratio = (rows[2] - rows[1]) / (rows[1] - rows[0]);
-    EXPECT_TRUE(ratio > 2 && ratio < 4) << testing::PrintToString(rows);
-    EXPECT_EQ(EvenRows(luma[i]).empty(), c.column_step != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, DotWallBands,
                          testing::Values(Roll{17, 0}, Roll{18, -1}, Roll{19, 1}));
+
+// Fault caught: the picture mirrored or upside down on the wall, a dot given another channel's
+// alpha or colour. Facing the viewer, the wall's cells lie in rows across the screen; read
+// from the vertices sent, a cell's dots are lit (alpha above the faint rims') per palette
+// colour: no dot for the text (index 1), the bars of the top rows (index 2) in the blue dot
+// alone, each bar colour in its own dots.
+TEST(DotWallPicture, ShowsTheImageTheRightWayRoundInItsColours)
+{
+    PlayFrom(17);
+    Draw(true);
+    chan_x = 0;
+    struct Cell {
+        float wx, wy;
+        int lit;   // bit 0 red, 1 green, 2 blue
+    };
+    const float callers[3][3] = {{1, 0.4f, 0.3f}, {0.6f, 1, 0.3f}, {0.6f, 0.3f, 0.8f}};
+    std::vector<Cell> cells;
+    for (const FeedbackVertex &v : Feedback(DotWall_RenderB))
+        for (int c = 0; c < 3; c++)
+            if (v.r == callers[c][0] && v.g == callers[c][1] && v.b == callers[c][2] && v.a != 0.02f) {
+                // Each cell starts with its red dot's centre, in the wall's plane (the red rays'
+                // own colour differs from the red caller's in alpha alone).
+                if (c == 0 && v.z == 0 && (cells.empty() || std::hypot(cells.back().wx - v.wx, cells.back().wy - v.wy) > 3))
+                    cells.push_back({v.wx, v.wy, 0});
+                if (!cells.empty() && v.a > 0.05f)
+                    cells.back().lit |= 1 << c;
+            }
+    ASSERT_EQ(cells.size(), 800u);
+    std::stable_sort(cells.begin(), cells.end(), [](const Cell &a, const Cell &b) { return a.wy > b.wy; });
+    // Per row the background (index 0) lights what the row's band leaves; the other indices
+    // light the same dots in every row.
+    int lit_by_index[16];
+    std::fill(std::begin(lit_by_index), std::end(lit_by_index), -1);
+    for (int row = 0; row < 25; row++) {
+        std::sort(cells.begin() + 32 * row, cells.begin() + 32 * row + 32,
+                  [](const Cell &a, const Cell &b) { return a.wx < b.wx; });
+        lit_by_index[0] = -1;
+        for (int column = 0; column < 32; column++) {
+            const int index = DotWall_ImageCell(row, column), lit = cells[32 * row + column].lit;
+            if (lit_by_index[index] < 0)
+                lit_by_index[index] = lit;
+            EXPECT_EQ(lit, lit_by_index[index]) << "row " << row << ", column " << column;
+        }
+    }
+    EXPECT_EQ(lit_by_index[1], 0);
+    EXPECT_EQ(lit_by_index[2], 4);
+    std::sort(lit_by_index + 2, lit_by_index + 6);
+    EXPECT_EQ(std::unique(lit_by_index + 2, lit_by_index + 6) - lit_by_index, 6) << "bar colours";
+}
 
 }  // namespace

@@ -1,7 +1,12 @@
 // The eyes and stitch net (entries 8 to 15): the stitch layers the loader leaves, and what the
 // frames show of the band, the curtain, the eyes, the net's cover, the friezes and the close.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "scenes/eyes/eyes.h"
 #include "render/scene_probe.h"
@@ -15,6 +20,21 @@ static bool ShowsPicture(const Frame &f, int x, int y, const Frame &picture, int
             if (!(f.at_gl(x + i, y + j) == picture.at_gl(px + i, j)))
                 return false;
     return true;
+}
+
+// The lines cut to the smallest box that holds every '#'.
+static std::vector<std::string> Crop(const std::vector<std::string> &lines)
+{
+    size_t top = lines.size(), bottom = 0, left = std::string::npos, right = 0;
+    for (size_t t = 0; t < lines.size(); t++)
+        if (lines[t].find('#') != std::string::npos) {
+            top = std::min(top, t), bottom = t;
+            left = std::min(left, lines[t].find('#')), right = std::max(right, lines[t].rfind('#'));
+        }
+    std::vector<std::string> out;
+    for (size_t t = top; t <= bottom && t < lines.size(); t++)
+        out.push_back(lines[t].substr(left, right + 1 - left));
+    return out;
 }
 
 // Random layers open 100 stitches, none open the layer before; reveal layers keep the last
@@ -38,6 +58,52 @@ TEST(Eyes, StitchLayersFollowTheirPhases)
         EXPECT_EQ(layer < 50 ? shared : dropped, 0);
         EXPECT_TRUE(layer < 80 || stray == 0);
     }
+}
+
+// The stitches a net render shows: cell[i][j] is '#' for a lid, '.' for a lit well and ' '
+// where the view clips the cell's centre, for column i by x and row j by angle about the
+// net's axis (row 8 the highest); x_rightwards: whether x grows to the right on screen.
+struct Net {
+    char cell[71][9];
+    bool x_rightwards;
+};
+static Net NetShown(void (*render)())
+{
+    // The centre of each cell's fan: a lid's own colour, or a well floor's (s, 0.9 s, 0.7 s).
+    std::map<float, std::map<float, FeedbackVertex>> centres;   // by x, by angle
+    std::set<float> angles;
+    for (const FeedbackVertex &v : Feedback(render)) {
+        const bool lid = v.r == 0.5f && v.g == 0.3f && v.b == 0.2f && v.a == 1;
+        const bool floor = v.n == 3 && v.r > 0 && v.a == 1 && std::fabs(v.g - 0.9f * v.r) < 1e-5f &&
+                           std::fabs(v.b - 0.7f * v.r) < 1e-5f;
+        const float angle = std::round(1e3f * std::atan2(v.z, v.y));
+        if (lid || floor)
+            centres[std::round(v.x)][angle] = v, angles.insert(angle);
+    }
+    Net net;
+    memset(net.cell, ' ', sizeof net.cell);
+    EXPECT_TRUE(centres.size() == 71 && angles.size() == 9) << centres.size() << ", " << angles.size();
+    int i = 0;
+    for (auto column = centres.begin(); column != centres.end() && i < 71; column++, i++)
+        for (const auto &[angle, v] : column->second)
+            net.cell[i][std::min<int>(std::distance(angles.begin(), angles.find(angle)), 8)] =
+                v.r == 0.5f ? '#' : '.';
+    net.x_rightwards = centres.at(355).begin()->second.wx < centres.at(365).begin()->second.wx;
+    return net;
+}
+
+// Whether the net shows layer L of the stitch layers wherever the view shows a cell.
+static void ExpectLayer(const Net &net, int layer)
+{
+    const unsigned char(*open)[9] = Eyes_StitchLayer(layer);
+    int shown = 0;
+    for (int i = 0; i < 71; i++)
+        for (int j = 0; j < 9; j++) {
+            shown += net.cell[i][j] != ' ';
+            EXPECT_TRUE(net.cell[i][j] == ' ' || (net.cell[i][j] == '#') == !open[i][j])
+                << "layer " << layer << ", cell " << i << ", " << j;
+        }
+    EXPECT_GT(shown, 600);
 }
 
 TEST(Eyes, BandCurtainEyesNetAndClose)
@@ -67,7 +133,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     // Entry 10: the open curtain, dark on its middle line; the eyes by step, each tile pixel
     // for pixel (2f the left eye of frame f, 2f + 1 the right), or no eye at all (-1).
     const int steps[][3] = {{0, -1, -1}, {1, 0, 0}, {30, 7, 7}, {42, 6, -1}, {49, -1, 6},
-                            {67, -1, -1}};
+                            {67, -1, -1}, {70, -1, -1}};
     for (auto [step, left, right] : steps) {
         SCOPED_TRACE("step " + std::to_string(step));
         while (Player_PeekEntry() != 10 || std::nearbyint(ramp_a) < step)
@@ -90,6 +156,35 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
         EXPECT_GT(net.mean_gl(0, y + 40, 640, 1).r, net.mean_gl(0, y, 640, 1).r + 10) << y;
     EXPECT_TRUE(ShowsPicture(net, 0, 0, lower, 0, 640, 64));
     EXPECT_TRUE(ShowsPicture(net, 0, 416, upper, 0, 640, 64));
+
+    // Entry 12 walks the layers with chan_x, the swell at its furthest (ramp_b 52); entry 13
+    // holds layer 80, the text in closed stitches reading on screen as the module writes it.
+    while (demo_time < 62)
+        Player_Skip();
+    do
+        Player_Step(true);
+    while (std::nearbyint(ramp_b) != 52);
+    ASSERT_EQ(Player_CurrentEntry(), 12);
+    ExpectLayer(NetShown(Eyes_RenderE), int(std::nearbyint(chan_x)));
+    FirstFrameOf(13);
+    const Net text = NetShown(Eyes_RenderD);
+    ExpectLayer(text, 80);
+    std::vector<std::string> seen, written;
+    for (int j = 8; j >= 0; j--) {
+        seen.emplace_back();
+        for (int k = 0; k < 71; k++)
+            seen.back() += text.cell[text.x_rightwards ? k : 70 - k][j];
+    }
+    for (int t = 0; t < 5; t++)
+        written.push_back(Eyes_PatternLine(t));
+    // Where the view clips a cell (' '), what it shows is not known.
+    std::vector<std::string> shown = Crop(seen), text_lines = Crop(written);
+    for (size_t t = 0; t < shown.size() && t < text_lines.size(); t++)
+        for (size_t k = 0; k < shown[t].size() && k < text_lines[t].size(); k++)
+            shown[t][k] = shown[t][k] == ' ' ? text_lines[t][k] : shown[t][k];
+    EXPECT_EQ(shown, text_lines);
+
+    EXPECT_GT(Range(LastFrameOf(14, 74.83), 0, 0, 640, 480).first, 248) << "entry 14 ends closed";
 
     // Entry 15 ends with the band gone above the screen but for a faint trace at the top.
     const Frame end = LastFrameOf(15, 76.58);

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <map>
 #include <tuple>
 #include <vector>
 
 #include "render/scene_probe.h"
 #include "scenes/mascot/mascot.h"
+#include "timeline/timeline.h"
 
 using Vertex = FeedbackVertex;
 
@@ -36,29 +39,41 @@ TEST(Mascot, SparkShrinksAndFadesWithDistanceAndVanishesFrom600)
     }
 }
 
-// Entry 4's bars, trail copies and mirrored passes; the logo's place; entry 7's black close.
+// The window positions of each trail's copies at chan_x = x, orange then pink, each copy by
+// its alpha (the faintest first).
+using Copies = std::map<float, Places>;
+static std::array<Copies, 2> Trails(float x)
+{
+    chan_x = x;
+    std::array<Copies, 2> trails;
+    for (const Vertex &v : Feedback(Mascot_RenderA))
+        if (v.r == 0.8f)
+            trails[v.g < v.b][v.a].emplace_back(v.wx, v.wy);
+    return trails;
+}
+
+// Entries 4 and 6's bars, the trails, the mirrored passes; the logo's place; entry 7's close.
 TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
 {
-    const Frame first = FirstFrameOf(4);   // chan_y = 1: black but three full-width 2-pixel rows
-    for (int y = 0; y < 480; y++)
-        for (int x = 0; x < 640; x++)
-            ASSERT_EQ(first.black_gl(x, y, 1, 1), y < 80 || y >= 400 || (y - 80) % 159 > 1)
-                << "(" << x << ", " << y << ")";
+    // Entry 4 starts and entry 6 ends with the bars closed: dark but three full-width rows.
+    auto closed = [](const Frame &f) {
+        for (int y = 0; y < 480; y++)
+            for (int x = 0; x < 640; x++)
+                ASSERT_EQ(Range(f, x, y, 1, 1).second > 3, y >= 80 && y < 400 && (y - 80) % 159 < 2)
+                    << "(" << x << ", " << y << ")";
+    };
+    closed(FirstFrameOf(4));
 
-    // Trail copy k is copy 0 turned by 6k degrees about y, and denser than copy k - 1.
-    glPushMatrix();   // the list pops it
-    const std::vector<Vertex> t = Feedback([] { glCallList(5); });
-    ASSERT_TRUE(!t.empty() && t.size() % 20 == 0) << t.size();
-    const size_t n = t.size() / 20;
-    float err = 0;
-    for (size_t k = 0; k < 20; k++) {
-        const double c = std::cos(k * M_PI / 30), s = std::sin(k * M_PI / 30);
-        for (size_t i = 0; i < n; i++)
-            err = std::max(err, t[k * n + i].dist({float(t[i].x * c + t[i].z * s), t[i].y,
-                                                   float(t[i].z * c - t[i].x * s)}));
-        EXPECT_TRUE(k == 0 || t[k * n].a > t[k * n - 1].a) << "copy " << k;
+    // Each copy of a trail is the one before turned 6 degrees further, and denser: the orange
+    // trail turns with chan_x, so copy k at chan_x + 6 lies where copy k + 1 lies at chan_x;
+    // the pink one turns against it.
+    const std::array<Copies, 2> at = Trails(40), on = Trails(46), back = Trails(34);
+    for (int pink = 0; pink < 2; pink++) {
+        ASSERT_EQ(at[pink].size(), 20u) << pink;
+        auto next = at[pink].begin(), turned = (pink ? back : on)[pink].begin();
+        for (int k = 0; k < 19; k++, turned++)
+            EXPECT_TRUE(SamePlaces(turned->second, (++next)->second)) << "pink " << pink << ", copy " << k;
     }
-    EXPECT_LT(err, 0.01f);
 
     // Mid entry 4 the inner bars have faded open towards the middle, the outer ones not.
     const Frame mid = Capture_FrameAt(13);
@@ -76,6 +91,8 @@ TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
     }
     const auto by_z = [](const Vertex &u, const Vertex &v) { return u.z < v.z; };
     EXPECT_TRUE(std::is_sorted(pass[0].rbegin(), pass[0].rend(), by_z));
+    EXPECT_TRUE(std::all_of(pass[0].begin(), pass[0].end(), [](const Vertex &v) { return v.x >= 0; }))
+        << "the warm pass lies on the side of positive x";
     std::stable_sort(pass[0].begin(), pass[0].end(), by_z);
     ASSERT_TRUE(pass[0].size() >= 10 && pass[0].size() == pass[1].size()) << pass[0].size();
     for (size_t i = 0; i < pass[0].size(); i++)
@@ -89,5 +106,15 @@ TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
             ASSERT_TRUE(p.r == q.r && p.g == q.g && p.b == q.b) << "(" << x << ", " << y << ")";
         }
 
+    closed(LastFrameOf(6, 28.91));
+    // Entry 7 fills the lowest gap from the left up to chan_y, the others from the right from
+    // chan_z on, until the screen is black.
+    const Frame filling = Capture_FrameAt(29.7);
+    for (auto [y, from_left] : {std::pair{80, true}, {239, false}, {398, false}}) {
+        const int edge = int(from_left ? chan_y : chan_z), width = from_left ? edge - 8 : 632 - edge;
+        const int filled = from_left ? 0 : edge + 8, left = from_left ? edge + 8 : 0;
+        EXPECT_TRUE(filling.black_gl(filled, y, width, 2)) << "gap at " << y << ", edge " << edge;
+        EXPECT_GT(Range(filling, left, y, width, 2).second, 60) << "gap at " << y;
+    }
     EXPECT_TRUE(LastFrameOf(7, 30.25).black_gl(0, 0, 640, 480)) << "entry 7 ends black";
 }

@@ -57,8 +57,22 @@ inline std::pair<int, int> Range(const Frame &f, int x, int y, int w, int h)
     return {least, most};
 }
 
+// Window positions, in the order sent.
+using Places = std::vector<std::pair<float, float>>;
+
+// Whether two draws put the same vertices on the same places, to a tenth of a pixel.
+inline bool SamePlaces(const Places &a, const Places &b)
+{
+    bool same = a.size() == b.size() && !a.empty();
+    for (size_t i = 0; same && i < a.size(); i++)
+        same = std::hypot(a[i].first - b[i].first, a[i].second - b[i].second) < 0.1f;
+    return same;
+}
+
+// Object coordinates, colour, window position and the vertex count of its polygon.
 struct FeedbackVertex {
-    float x, y, z, r = 0, g = 0, b = 0, a = 0;
+    float x, y, z, r = 0, g = 0, b = 0, a = 0, wx = 0, wy = 0;
+    int n = 0;
     float dist(const FeedbackVertex &o) const { return std::hypot(x - o.x, y - o.y, z - o.z); }
 };
 
@@ -91,8 +105,9 @@ inline std::vector<FeedbackVertex> Feedback(void (*draw)(), int *polygons = null
     int count = 0;
     for (GLint k = 0; k < n; k += 2 + 12 * GLint(buf[k + 1]), count++) {
         EXPECT_EQ(buf[k], GL_POLYGON_TOKEN);
-        for (const GLfloat *f = &buf[k + 2]; f < &buf[k + 2 + 12 * GLint(buf[k + 1])]; f += 12)
-            out.push_back({f[8], f[9], f[10], f[4], f[5], f[6], f[7]});
+        const int size = GLint(buf[k + 1]);
+        for (const GLfloat *f = &buf[k + 2]; f < &buf[k + 2 + 12 * size]; f += 12)
+            out.push_back({f[8], f[9], f[10], f[4], f[5], f[6], f[7], f[0], f[1], size});
     }
     if (polygons)
         *polygons = count;

@@ -1,7 +1,9 @@
 // Bulb and disc rings (entries 21 to 27): loader geometry and rand() draws, then the frames.
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 #include "assets/zaf.h"
 #include "render/scene_probe.h"
@@ -82,6 +84,25 @@ TEST(Stem, LoaderGeometryAndDraws)
     }
 }
 
+// The window positions of what Stem_RenderGrow sends at these channels, by kind: the bulb
+// (opaque), the light and the amber disc centres (alpha 0.2, 0.3), the haze panes, the mesh.
+enum { bulb, light, amber, haze, mesh };
+static std::array<Places, 5> Seen(float x, float y, float z)
+{
+    chan_x = x, chan_y = y, chan_z = z;
+    std::array<Places, 5> out;
+    for (const FeedbackVertex &v : Feedback(Stem_RenderGrow)) {
+        const int k = v.a == 1 && v.r > 0   ? bulb
+                      : v.a == 0.2f         ? (v.r == 1 ? light : haze)
+                      : v.a == 0.3f         ? amber
+                      : v.a == 0.8f         ? mesh
+                                            : -1;
+        if (k >= 0)
+            out[k].emplace_back(v.wx, v.wy);
+    }
+    return out;
+}
+
 // One run through entries 21 to 27, a frame or two for each fault.
 TEST(Stem, CurtainBandAndDiscs)
 {
@@ -96,6 +117,20 @@ TEST(Stem, CurtainBandAndDiscs)
         EXPECT_TRUE(closed.at_gl(320, y).r > 200 &&
                     closed.mean_gl(80, y, 480, 1).r == closed.at_gl(320, y).r) << y;
 
+    // Halfway through entries 22 and 26 the 3-D view shows in a band chan_z high, centred on
+    // the middle line: the rows that differ from the closed frame.
+    auto band_at = [&closed](double t) {
+        const Frame f = Capture_FrameAt(t);
+        int low = 480, high = -1;
+        for (int y = 0; y < 480; y++)
+            for (int x = 80; x < 560; x++)
+                if (!(f.at_gl(x, y) == closed.at_gl(x, y)))
+                    low = std::min(low, y), high = std::max(high, y);
+        EXPECT_NEAR(high + 1 - low, chan_z, 2) << t;
+        EXPECT_NEAR(low + high + 1, 480, 2) << t;
+    };
+    band_at(110.93);
+
     // Entry 23 at scale 1 is the opening render with a full band: dark bulb, smooth haze beside.
     const Frame unscaled = Capture_FrameAt(113.9);
     ASSERT_EQ(Player_CurrentEntry(), 23);
@@ -109,6 +144,45 @@ TEST(Stem, CurtainBandAndDiscs)
     const float light = chan_y, amber = chan_z;
     for (auto [y, z] : {std::pair{light, amber}, {light, 1.0f}, {1.0f, amber}})
         EXPECT_GT(Roughness(redraw(Stem_RenderGrow, y, z)), 0.4) << "scales " << y << ", " << z;
+
+    // Against chan_x the bulb and the mesh turn once, the light discs 1.5 times, the amber ones
+    // 0.3 times: each is back where it started first at 360, 240 and 1200 (amber turning 2.7
+    // times, the other way round, would be back at 133.3 and at 1200 too). chan_y swells the
+    // light group alone, chan_z the amber one; the haze stays.
+    const struct {
+        float x, y, z;
+        bool bulb_stays, light_stays, amber_stays;
+    } moves[] = {{240, 1, 1, false, true, false}, {1200, 1, 1, false, true, true},
+                 {360, 1, 1, true, false, false}, {400 / 3.0f, 1, 1, false, false, false},
+                 {0, 2, 1, true, false, true},    {0, 1, 2, true, true, false}};
+    const std::array<Places, 5> still = Seen(0, 1, 1);
+    for (const auto &m : moves) {
+        const bool stays[] = {m.bulb_stays, m.light_stays, m.amber_stays, true, m.bulb_stays};
+        const std::array<Places, 5> seen = Seen(m.x, m.y, m.z);
+        for (int kind = bulb; kind <= mesh; kind++)
+            EXPECT_EQ(SamePlaces(seen[kind], still[kind]), stays[kind])
+                << "kind " << kind << " at " << m.x << ", " << m.y << ", " << m.z;
+    }
+    // Each segment of the bulb is lit along its middle rib and dark along both edges (where
+    // the ribs meet on the axis, both colours meet).
+    float middle = 3, edges = 0;
+    for (const FeedbackVertex &v : Feedback([] { glCallList(8); }))
+        for (int n = 0; n < 30 * 36; n++) {
+            const float *p = Stem_RingSegment(n / 36)[n % 36];
+            if (v.dist({p[0], p[1], p[2]}) < 1e-3f && std::hypot(p[0], p[2]) > 1)
+                (n % 36 / 12 == 1 ? middle = std::min(middle, v.r + v.g + v.b)
+                                  : edges = std::max(edges, v.r + v.g + v.b));
+        }
+    EXPECT_GT(middle, edges);
+    // Each disc list draws its set's 256 discs of eight triangles and nothing past them (the
+    // driver, not our code, reads the points, so the sanitizer cannot see a disc too many).
+    static GLuint list;
+    for (list = 10; list < 20; list++) {
+        int polygons = 0;
+        Feedback([] { glCallList(list); }, &polygons);
+        EXPECT_EQ(polygons, 256 * 8) << "list " << list;
+    }
+    band_at(134.93);
 
     // Entry 27 starts as entry 22 rests and ends under the black block, a faint fade below it.
     EXPECT_TRUE(FirstFrameOf(27) == closed);
