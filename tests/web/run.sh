@@ -12,5 +12,10 @@ trap 'exit 1' INT TERM
 # wrong moment differs by 28 to 148; the dot wall with the colours of its lists replayed out
 # of order differed by 3.90.
 "$root/build/qm-capture" --at 45 --at 80 --at 200 --at 240 --out "$ref"
+# The eyes at two other sizes, with their own measured tolerances (see web_test.js's --sizes).
+sizes="1024x600 720x960"
+for size in $sizes; do
+  "$root/build/qm-capture" --size "$size" --at 45 --out "$ref/$size"
+done
 node "$root/tests/web/web_test.js" --web "$root/build-web" --ref "$ref" \
-  --times 45:0.5,80:1.5,200:4.6,240:7.5 "$@"
+  --times 45:0.5,80:1.5,200:4.6,240:7.5 --sizes 1024x600:4,720x960:4 "$@"
