@@ -168,7 +168,7 @@ static void reset_gl_state()
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    for (GLenum mode : {GL_TEXTURE, GL_PROJECTION, GL_MODELVIEW}) {
+    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
         glMatrixMode(mode);
         glLoadIdentity();
     }
