@@ -194,9 +194,6 @@ static void frame(void)
 // ---------------------------------------------------------------------------------------------
 // What the page asks
 
-// The start click (sound is allowed from here on): from the boot screen's loading, or, for
-// t > 0, at demo time t with everything loaded at once. The clock stands until qm_run.
-extern "C" EMSCRIPTEN_KEEPALIVE int qm_start(double t);
 // Moves the demo to the frame qm-capture draws at demo time t, drawn before this returns (and
 // read back into qm.frame when grab is set). The music stays where it is during the skip: the
 // page places it. Returns 1 if t lies past the end, which ends the demo.
@@ -227,6 +224,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE int qm_seek(double t, int grab)
     return 0;
 }
 
+// The start click (sound is allowed from here on): from the boot screen's loading, or, for
+// t > 0, at demo time t with everything loaded at once. The clock stands until qm_run.
 extern "C" EMSCRIPTEN_KEEPALIVE int qm_start(double t)
 {
     if (phase != Phase::idle)

@@ -401,6 +401,27 @@ async function runChecks(page, base, opts, check) {
     }
     return lines.join(', ');
   });
+  // The bar's 42 marks stand at the entries' starts; pointing at one names that entry.
+  await check('seek bar marks name their entries', async () => {
+    const marks = await page.evaluate(`Array.from(document.querySelectorAll('.mark'), (m) => {
+      const r = m.getBoundingClientRect();
+      return [Number(m.dataset.entry), r.left + r.width / 2, r.top + r.height / 2];
+    })`);
+    if (marks.length !== 42 || marks.some(([e], i) => e !== i)) throw new Error(`${marks.length} marks`);
+    const lines = [];
+    for (const e of [0, 11, 41]) {
+      const [, x, y] = marks[e];
+      for (let i = 0; i < 2; i++) {   // the first move shows the controls
+        await page.send('Input.dispatchMouseEvent', { type: 'mouseMoved', x, y });
+      }
+      const [tip, start] = await page.evaluate(`[document.querySelector('#tip').textContent,
+        Module._qm_entry_start(${e})]`);
+      const want = `${Math.floor(start / 60)}:${(start % 60).toFixed(1).padStart(4, '0')} · ${e} · `;
+      if (!tip.startsWith(want)) throw new Error(`mark ${e} says ${JSON.stringify(tip)}, not ${want}…`);
+      lines.push(tip);
+    }
+    return lines.join(' | ');
+  });
   await check('Escape ends the demo', async () => {
     await page.evaluate('qm.play()');
     const start = Date.now();
