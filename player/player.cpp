@@ -128,7 +128,7 @@ void Player_Start(const PlayerSetup &setup)
     Output_SetSize(setup.width, setup.height);
 
     // The start-up of main, in its order, with the loading sequence walked without pauses.
-    const std::string archive = setup.data_dir.empty()
+    std::string archive = setup.data_dir.empty()
                               ? std::string("./quiet_moss.zaf")
                               : (std::filesystem::path(setup.data_dir) / "quiet_moss.zaf").string();
     ZAF_Open(archive.c_str());
