@@ -98,8 +98,9 @@ static bool demo_over;
 static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
 
 static void advance_clock();
+static void require_open();
 
-void Player_Start(const PlayerSetup &setup)
+static void check_setup(const PlayerSetup &setup)
 {
     if (capture_open)
         throw PlayerError("the capture is already open: the loaders run once per process");
@@ -109,6 +110,19 @@ void Player_Start(const PlayerSetup &setup)
         throw PlayerError("an output size needs both dimensions from " +
                           std::to_string(output_min_size) + " to " +
                           std::to_string(output_max_size));
+}
+
+static void reset_counters()
+{
+    next_frame = 0;
+    ticks_done = 0;
+    demo_over = false;
+    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
+}
+
+void Player_Start(const PlayerSetup &setup)
+{
+    check_setup(setup);
     capture_fps = setup.fps;
     // Before the first init compiles a viewport into a list.
     Output_SetSize(setup.width, setup.height);
@@ -121,12 +135,55 @@ void Player_Start(const PlayerSetup &setup)
     Boot_Load();
     Loading_Walk([](uint32_t) {});
     Timeline_Prepare(&scene_script, 0);
-
-    next_frame = 0;
-    ticks_done = 0;
-    demo_over = false;
-    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
+    reset_counters();
     capture_open = true;
+}
+
+void Player_StartLoaded(const PlayerSetup &setup)
+{
+    check_setup(setup);
+    capture_fps = setup.fps;
+    Output_SetSize(setup.width, setup.height);
+    capture_open = true;
+    Player_Restart();
+}
+
+// What a new context holds, for every piece of GL state that the scenes and the picture lists
+// change: the first entries inherit it, as they do in a fresh process. Colour and texture
+// coordinate are current values that a vertex without its own would take.
+static void reset_gl_state()
+{
+    for (GLenum cap : {GL_BLEND, GL_CULL_FACE, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D})
+        glDisable(cap);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glClearColor(0, 0, 0, 0);
+    glFrontFace(GL_CCW);
+    glCullFace(GL_BACK);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glShadeModel(GL_SMOOTH);
+    glColor4f(1, 1, 1, 1);
+    glTexCoord2f(0, 0);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
+        glMatrixMode(mode);
+        glLoadIdentity();
+    }
+}
+
+void Player_Restart()
+{
+    require_open();
+    reset_gl_state();
+    // The viewport and scissor box a new context starts with, and a black output.
+    Output_SetSize(Output_Width(), Output_Height());
+    // The loading sequence's end state stays: every loader flag up and the clock's step set.
+    Timeline_Reset();
+    Timeline_Prepare(&scene_script, 0);
+    reset_counters();
 }
 
 bool Player_IsOpen()

@@ -3,7 +3,8 @@
 //
 // Once per process: Player_Start runs the loaders in the loading sequence's order and prepares
 // the timeline. From then on frames go strictly forward, every one of them through the
-// timeline, because scenes and loaders carry state that only playback order reproduces.
+// timeline, because scenes and loaders carry state that only playback order reproduces; the
+// way back is Player_Restart, the timeline from its start again on the scenes already loaded.
 // Frame k (at F frames per second) is drawn after floor(100·k/F) ticks of 10 ms.
 #pragma once
 
@@ -59,6 +60,16 @@ struct PlayerSetup {
 // with a framebuffer of that size. A second call is an error: the loaders draw from rand() and
 // may only run once per process.
 void Player_Start(const PlayerSetup &setup);
+// As Player_Start, for a front end that has opened the archive and walked the whole loading
+// sequence itself (the browser walks it a step a frame, under the boot screen, and may have
+// drawn boot frames meanwhile): sets the output's size and restarts the timeline (see
+// Player_Restart). The same once-per-process rule holds.
+void Player_StartLoaded(const PlayerSetup &setup);
+// The timeline from its start again, on the scenes already loaded (the loaders never run
+// twice): the clocks, the entries and the GL state the scenes change go back to what a fresh
+// process has, the output is cleared, and the next Player_Step draws frame 0, entering every
+// entry (its init included) again on the way. Frames then match a fresh run's byte for byte.
+void Player_Restart();
 bool Player_IsOpen();
 double Player_Fps();
 // The GL renderer and version string, for reports.

@@ -1,34 +1,45 @@
-// quiet_moss in a browser: the native start-up, then a frame loop the browser drives.
+// quiet_moss in a browser: the native start-up, then the player core on a clock the page can
+// pause, move and restart.
 //
 // The loop is turned inside out with emscripten_set_main_loop rather than kept whole under
 // ASYNCIFY: a browser frame must return to the page anyway, the demo's loop body is a handful of
 // lines, and it spares every function that can reach SDL_Delay the ASYNCIFY rewrite (a larger,
-// slower module). What the native build gets from threads comes from the frame instead:
-// - the 10 ms clock: whole ticks of SDL_GetTicks since the start, each one Timeline_Tick, so
-//   the demo clock never drifts from the wall clock, as SDL's timer does not natively;
-// - the loading sequence: one step per frame, its pauses measured on the same clock, so the
-//   boot screen's indicators rise as they do natively.
+// slower module). Nothing runs on a thread. The start click leads through three phases:
+// - loading: as natively, the loading sequence one step a frame with its pauses, under the boot
+//   screen, the demo clock standing still (`?t=T`, or a seek, walks what is left at once);
+// - playing: the player core, as qm-capture plays, at 60 frames per second of demo time. Each
+//   browser frame draws the latest frame the demo clock has reached and skips those between as
+//   qm-capture's seek does, so every frame shown is the one qm-capture draws at that time, the
+//   clock never races to catch up after the tab was hidden, and a seek forward goes on from
+//   where the player stands. A seek backward restarts the timeline on the loaded scenes;
+// - ended: the last frame, held with the music for a second, until a seek or "play again".
 //
-// The page (index.html) shows a start button over the first frame, because a browser plays
-// sound only after a click. `?at=T` instead draws the single frame at demo time T with the
-// virtual clock qm-capture uses, for comparing the two renderers; `&frames=N` then times N more.
+// The page (index.html) owns the controls, the keys and the soundtrack's position; it asks
+// through the qm_* functions below and watches what the page_* calls report. `?at=T` instead
+// draws the single frame at demo time T for comparing the two renderers; `&frames=N` then
+// times N more.
 #include <SDL.h>
 #include <emscripten.h>
+#include <emscripten/html5.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 
 #include "assets/zaf.h"
 #include "platform/fsound.h"
 #include "platform/output.h"
+#include "player/player.h"
 #include "runtime/loading.h"
 #include "runtime/options.h"
 #include "scenes/boot/boot.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
-#include "player/player.h"
 
-// The page's window.qm object: what the page and its tests watch.
+// ---------------------------------------------------------------------------------------------
+// What the page is told
+
 EM_JS(double, page_demo_time, (void), {
     var at = new URLSearchParams(location.search).get('at');
     return at === null ? -1 : Number(at);
@@ -37,102 +48,253 @@ EM_JS(int, page_bench_frames, (void), {
     var n = Number(new URLSearchParams(location.search).get('frames'));
     return n > 0 ? Math.floor(n) : 0;
 });
+// Sizes the canvas for the window (see the page's fitCanvas); false with qm.error set if the
+// size asked for cannot be drawn.
+EM_JS(int, page_fit_canvas, (void), { return qm.fitCanvas() ? 1 : 0; });
 EM_JS(void, page_show_frame, (const uint8_t *rgba, int width, int height), {
     qm.frame = {width: width, height: height, rgba: HEAPU8.slice(rgba, rgba + width * height * 4)};
 });
 EM_JS(void, page_show_bench, (int frames, double ms), { qm.bench = {frames: frames, ms: ms}; });
-EM_JS(void, page_fail, (const char *why), { qm.error = UTF8ToString(why); });
-EM_JS(void, page_count_frame, (double demo_time), {
+EM_JS(void, page_fail, (const char *why), { qm.fail(UTF8ToString(why)); });
+EM_JS(void, page_ready, (void), { qm.ready(); });
+EM_JS(void, page_count_frame, (double demo_time, double frame_time), {
     qm.frames++;
     qm.time = demo_time;
+    qm.frameTime = frame_time;
 });
-EM_JS(void, page_demo_ended, (void), { qm.end(); });
+EM_JS(void, page_demo_ended, (int hold_ms), { qm.end(hold_ms); });
 
-static uint32_t clock_start;
-static int64_t ticks_done;
+// ---------------------------------------------------------------------------------------------
+// State
+
+constexpr double player_fps = 60.0;
+
+enum class Phase { idle, loading, playing, ended };
+static Phase phase = Phase::idle;
+
+// The demo clock in seconds: clock_at when clock_since (ms of emscripten_get_now) was now, and
+// running since; clock_since < 0 while it stands. During loading it paces the loading steps.
+static double clock_at;
+static double clock_since = -1;
+
 static int next_step;
-static uint32_t step_due;
+static double step_due;      // clock time at which the next loading step may run
+static int end_generation;   // the end whose music stop is pending
 
-static void run_clock(void)
+static double clock_now(void)
 {
-    for (int64_t due = (SDL_GetTicks() - clock_start) / 10; ticks_done < due; ticks_done++)
-        Timeline_Tick(10, nullptr);
+    return clock_since < 0 ? clock_at : clock_at + (emscripten_get_now() - clock_since) / 1000.0;
 }
 
+static void clock_set(double t)
+{
+    clock_at = t;
+    if (clock_since >= 0)
+        clock_since = emscripten_get_now();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Phases
+
+// The boot screen while the clock stands: the timeline's own frame, outside the player.
+static void draw_boot_frame(void)
+{
+    if (Timeline_Advance())
+        return;
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (scene_callback)
+        scene_callback();
+    glFlush();   // the GL layer's batch, before the browser shows the frame
+    page_count_frame(demo_time.load(), 0.0);
+}
+
+static void start_player(void)
+{
+    Player_StartLoaded(PlayerSetup{"", player_fps, Output_Width(), Output_Height()});
+    phase = Phase::playing;
+    clock_set(0.0);
+}
+
+// The loading sequence's next step once its pause is over; its last step starts the demo.
 static void run_loading_step(void)
 {
-    if (next_step >= loading_step_count || int32_t(SDL_GetTicks() - step_due) < 0)
+    if (clock_now() < step_due)
         return;
     const LoadingStep &step = loading_steps[next_step++];
     if (step.kind == StepKind::Delay)
-        step_due = SDL_GetTicks() + uint32_t(step.value);
+        step_due = clock_now() + step.value / 1000.0;
     else
         Loading_Do(step);
+    if (next_step == loading_step_count)
+        start_player();
 }
 
-static void stop_music(void *)
+// What is left of the loading sequence, without its pauses.
+static void finish_loading(void)
 {
-    FSOUND_Stream_Stop(music_stream);
-    FSOUND_Stream_Close(music_stream);
-    music_stream = nullptr;
+    for (; next_step < loading_step_count; next_step++)
+        if (loading_steps[next_step].kind != StepKind::Delay)
+            Loading_Do(loading_steps[next_step]);
+    start_player();
+}
+
+static void stop_music(void *generation)
+{
+    if (phase == Phase::ended && intptr_t(generation) == end_generation)
+        FSOUND_Stream_Stop(music_stream);
 }
 
 // As natively: Escape stops everything at once; the demo's own end holds its last frame, and
 // the music, for a second.
 static void end_demo(int hold_ms)
 {
-    emscripten_cancel_main_loop();
+    phase = Phase::ended;
+    clock_at = clock_now();
+    clock_since = -1;
+    end_generation++;
     if (hold_ms > 0)
-        emscripten_async_call(stop_music, nullptr, hold_ms);
+        emscripten_async_call(stop_music, reinterpret_cast<void *>(intptr_t(end_generation)),
+                              hold_ms);
     else
-        stop_music(nullptr);
-    page_demo_ended();
+        stop_music(reinterpret_cast<void *>(intptr_t(end_generation)));
+    page_demo_ended(hold_ms);
 }
 
-// Draws one frame unless the demo is over. The clear comes after the timeline's verdict: a
-// browser shows whatever the frame drew, so the last picture stays only if nothing is drawn.
-static bool draw_frame(void)
+static void count_frame(void)
 {
-    if (Timeline_Advance())
-        return false;
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (scene_callback)
-        scene_callback();
-    glFlush();   // the GL layer's batch, before the browser shows the frame
-    page_count_frame(demo_time.load());
-    return true;
+    glFlush();
+    page_count_frame(demo_time.load(), double(Player_NextFrame() - 1) / player_fps);
 }
 
 static void frame(void)
 {
-    run_clock();
-    run_loading_step();
-    if (!draw_frame()) {
+    // Keys are the page's; SDL's queue is only emptied, so that nothing piles up in it.
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+    }
+    if (phase == Phase::loading) {
+        run_loading_step();
+        if (phase == Phase::loading)
+            draw_boot_frame();
+        return;
+    }
+    if (phase != Phase::playing)
+        return;
+    // The latest frame the clock has reached; the one on screen until the next is due.
+    const int64_t due = int64_t(std::floor(clock_now() * player_fps));
+    if (due < Player_NextFrame())
+        return;
+    if (Player_SkipTo(due) || Player_Step(false)) {
         end_demo(1000);
         return;
     }
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) {
-            end_demo(0);
-            return;
-        }
-    }
+    count_frame();
 }
 
-// The start button's click: sound is allowed from here on.
-extern "C" EMSCRIPTEN_KEEPALIVE void qm_start(void)
+// ---------------------------------------------------------------------------------------------
+// What the page asks
+
+// Moves the demo to the frame qm-capture draws at demo time t, drawn before this returns (and
+// read back into qm.frame when grab is set). The music stays where it is during the skip: the
+// page places it. Returns 1 if t lies past the end, which ends the demo.
+extern "C" EMSCRIPTEN_KEEPALIVE int qm_seek(double t, int grab)
 {
-    music_stream = FSOUND_Stream_Open("quiet_moss.mp3", 0, 0, 0);
-    clock_start = SDL_GetTicks();
-    step_due = clock_start;
-    emscripten_set_main_loop(frame, 0, 0);
+    if (phase == Phase::idle || !(t >= 0.0) || !std::isfinite(t))
+        return 1;
+    if (!Player_IsOpen())
+        finish_loading();
+    const int64_t k = Player_FrameIndex(t, player_fps);
+    FSOUND_STREAM *music = music_stream;
+    music_stream = nullptr;   // the entries passed on the way would start it from 0
+    if (k < Player_NextFrame())
+        Player_Restart();
+    const bool over = Player_SkipTo(k) || Player_Step(false);
+    music_stream = music;
+    if (over) {
+        end_demo(0);
+        return 1;
+    }
+    phase = Phase::playing;
+    clock_set(t);
+    count_frame();
+    if (grab) {
+        Frame f = Player_Read();
+        page_show_frame(f.rgba.data(), f.width, f.height);
+    }
+    return 0;
 }
 
-// `?at=T`: the frame qm-capture writes for --at T, then optionally N more timed.
+// The start click (sound is allowed from here on): from the boot screen's loading, or, for
+// t > 0, at demo time t with everything loaded at once. The clock stands until qm_run.
+extern "C" EMSCRIPTEN_KEEPALIVE int qm_start(double t)
+{
+    if (phase != Phase::idle)
+        return 1;
+    music_stream = FSOUND_Stream_Open("quiet_moss.mp3", 0, 0, 0);
+    phase = Phase::loading;
+    step_due = 0.0;
+    clock_set(0.0);
+    emscripten_set_main_loop(frame, 0, 0);
+    return t > 0.0 ? qm_seek(t, 0) : 0;
+}
+
+// Runs (1) or stops (0) the demo clock: pause, and the wait for the music after a seek. A clock
+// stopped while playing stands at the frame on screen, so that nothing more is drawn and the
+// next frame is the one after it.
+extern "C" EMSCRIPTEN_KEEPALIVE void qm_run(int run)
+{
+    if (phase == Phase::ended || run == (clock_since >= 0))
+        return;
+    clock_at = clock_now();
+    if (!run && phase == Phase::playing && Player_NextFrame() > 0)
+        clock_at = std::min(clock_at, double(Player_NextFrame() - 1) / player_fps);
+    clock_since = run ? emscripten_get_now() : -1;
+}
+
+// The demo clock: 0 until the demo's own time starts, then where it stands now.
+extern "C" EMSCRIPTEN_KEEPALIVE double qm_clock(void)
+{
+    return phase == Phase::playing || phase == Phase::ended ? clock_now() : 0.0;
+}
+
+// Moves the running clock by dt seconds (the page keeps it on the music's time); a clock moved
+// back holds the frame on screen until it is due again.
+extern "C" EMSCRIPTEN_KEEPALIVE void qm_nudge(double dt)
+{
+    if (phase == Phase::playing)
+        clock_at += dt;
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE void qm_escape(void)
+{
+    if (phase == Phase::loading || phase == Phase::playing)
+        end_demo(0);
+}
+
+// The canvas has a new size (the page has set it): the next frame is drawn to it. Before the
+// start the boot frame under the button is drawn again; a paused frame the page seeks again.
+extern "C" EMSCRIPTEN_KEEPALIVE void qm_resize(int width, int height)
+{
+    if (!Output_SizeFits(width, height))
+        return;
+    Output_SetSize(width, height);
+    if (phase == Phase::idle)
+        draw_boot_frame();
+}
+
+// Entry e's start in demo time; entry 42's is the end of the last.
+extern "C" EMSCRIPTEN_KEEPALIVE double qm_entry_start(int e)
+{
+    return e >= 0 && e < scene_entry_count ? double(scene_entries[e].start) : -1.0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// `?at=T`
+
+// The frame qm-capture writes for --at T at the canvas's size, then optionally N more timed.
 static void show_frame_at(double t)
 {
-    Player_Start(PlayerSetup{});
+    Player_Start(PlayerSetup{"", player_fps, Output_Width(), Output_Height()});
     if (!(t >= 0.0) || !(t < scene_script.end_time)) {
         page_fail("at= wants a demo time in seconds within the demo");
         return;
@@ -168,12 +330,16 @@ int main(void)
     // where a window shows the colours alone.
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-    if (!SDL_SetVideoMode(640, 480, 32, SDL_OPENGL)) {
+    if (!SDL_SetVideoMode(player_width, player_height, 32, SDL_OPENGL)) {
         page_fail("no WebGL context");
         return 1;
     }
+    if (!page_fit_canvas())
+        return 1;
+    int width = 0, height = 0;
+    emscripten_get_canvas_element_size("#canvas", &width, &height);
+    Output_SetSize(width, height);
 
-    Output_SetSize(640, 480);
     double at = page_demo_time();
     if (at != -1) {
         show_frame_at(at);
@@ -184,6 +350,7 @@ int main(void)
     Boot_Load();
     Timeline_Prepare(&scene_script, 0);
     // The first frame, under the start button.
-    draw_frame();
+    draw_boot_frame();
+    page_ready();
     return 0;
 }

@@ -170,6 +170,9 @@ GLenum matrix_mode = GL_MODELVIEW;
 bool projection_changed;
 
 std::vector<Vertex> batch;
+// An empty scissor box (the player's quick frames, whose pixels nobody reads) cuts every
+// fragment: their triangles are neither transformed nor sent, only the state they set is kept.
+bool scissor_empty;
 
 // The emulation keeps our projection, and an identity modelview except while a list's buffer
 // draws.
@@ -293,6 +296,8 @@ void draw_static(const DisplayList &list, Command &c)
 // A list's draw: vertices whose colour or texcoord the list left open take the state's now.
 void replay_draw(const DisplayList &list, Command &c)
 {
+    if (scissor_empty)
+        return;
     if (c.e[1] >= static_draw_vertices && !c.e[2]) {
         draw_static(list, c);
         return;
@@ -580,6 +585,8 @@ void qmgl_End(void)
             list.commands.push_back(command(Op::TexCoord, {a.texcoord[0], a.texcoord[1]}));
         return;
     }
+    if (scissor_empty)
+        return;
     triangulate(primitive, primitive_vertices.size(), [&](size_t a, size_t b, size_t c) {
         for (size_t i : {a, b, c})
             add_to_batch(primitive_vertices[i]);
@@ -751,6 +758,7 @@ void qmgl_Finish(void)
 void qmgl_Scissor(GLint x, GLint y, GLsizei w, GLsizei h)
 {
     flush();
+    scissor_empty = w <= 0 || h <= 0;
     glScissor(x, y, w, h);
 }
 

@@ -31,6 +31,8 @@
 // |   glPush/PopMatrix              |                                    |   the projection once per batch   |
 // | every draw                      | costly per call                    | batched until GL state changes    |
 // | a list's draw of 6144+ vertices | uploads client arrays every call   | uploaded once into a buffer       |
+// | a draw in an empty scissor box   | transformed and sent, then cut     | not sent: the player's quick      |
+// |                                 |                                    |   frames keep only their state    |
 // | glFlush, glFinish, glScissor,   | present                            | the batch drawn first             |
 // |   glReadPixels                  |                                    |                                   |
 // | glViewport, glClear, glEnable,  | present                            | the batch drawn first; recorded   |

@@ -270,6 +270,8 @@ void Creeds_Load(void)
 // GL state of the renders; the labels, their glows, the core, the screen quad and the cells.
 void Creeds_Init(void)
 {
+    // 0 on entry 29's first frame, also when the timeline plays again.
+    phase_start = 0;
     glClearColor(0, 0, 0, 0);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glEnable(GL_BLEND);

@@ -159,9 +159,12 @@ int DotWall_ImageCell(int row, int column)
 
 // ---- init ----------------------------------------------------------------------------------
 
-// GL state of the module's renders, and the letterbox, dot and ray lists.
+// GL state of the module's renders, the band phase, and the letterbox, dot and ray lists.
 void DotWall_Init(void)
 {
+    // The band phase starts from 0 on the module's first frame, also when the timeline plays
+    // again: the renders carry it on from there.
+    band_start = 0;
     glClearColor(0, 0, 0, 0);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glEnable(GL_BLEND);

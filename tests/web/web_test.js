@@ -1,8 +1,11 @@
 #!/usr/bin/env node
-// The web build in headless chromium, driven over the DevTools protocol: start-up, Escape, frames
+// The web build in headless chromium, driven over the DevTools protocol: start-up, the player
+// (pause, seeks, keys, moment links, the end), loading failures, the canvas's size, frames
 // against qm-capture's reference PNGs, and an optional benchmark. Node's standard library only.
 // Usage: web_test.js --web DIR --ref DIR --times 45:0.5,80,200 [--tolerance X] [--bench N]
-// A time may carry its own tolerance (T:X); the rest take --tolerance (default 4).
+//        [--sizes 1024x600:X,...]
+// A time may carry its own tolerance (T:X); the rest take --tolerance (default 4). The first time
+// is also drawn at each of --sizes (references in DIR/WxH/), each with its own tolerance.
 'use strict';
 const childProcess = require('child_process');
 const crypto = require('crypto');
@@ -13,30 +16,37 @@ const path = require('path');
 const { startServer } = require('../../apps/web/serve.js');
 
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+// Not 4:3, so that the page's fitting shows.
+const WINDOW = [960, 600];
 // --no-sandbox: chromium refuses to start as root without it. --use-angle=swiftshader with
 // --enable-unsafe-swiftshader: WebGL on the CPU without the warnings of the automatic fallback
 // (deprecated, and going). The rest keep a bare profile from reaching out.
 const FLAGS = ['--headless', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
   '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update',
-  '--disable-sync', '--mute-audio', '--window-size=800,600'];
-const LIMIT_MS = { run: 300e3, launch: 30e3, load: 30e3, frames: 20e3, music: 40e3, escape: 2e3,
-  render: 60e3, bench: 120e3 };
+  '--disable-sync', '--mute-audio', `--window-size=${WINDOW.join(',')}`];
+const LIMIT_MS = { run: 480e3, launch: 30e3, load: 30e3, frames: 20e3, music: 40e3, escape: 2e3,
+  render: 60e3, bench: 120e3, seek: 10e3 };
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // --key value pairs to options, or null where anything is unknown, missing or not a number.
 function parseArgs(argv) {
-  const o = { tolerance: '4', bench: '0' };
+  const o = { tolerance: '4', bench: '0', sizes: '' };
   for (let i = 0; i < argv.length; i += 2) o[argv[i].replace(/^--/, '')] = argv[i + 1];
   const opts = { web: o.web, ref: o.ref, times: [], tolerances: [], tolerance: Number(o.tolerance),
-    bench: Number(o.bench) };
+    bench: Number(o.bench), sizes: [] };
   for (const entry of String(o.times).split(',')) {
     const [t, tol = o.tolerance] = entry.split(':');
     opts.times.push(t);
     opts.tolerances.push(Number(tol));
   }
+  for (const entry of o.sizes ? o.sizes.split(',') : []) {
+    const [size, tol = o.tolerance] = entry.split(':');
+    const m = /^(\d+)x(\d+)$/.exec(size);
+    opts.sizes.push(m ? { size, width: +m[1], height: +m[2], tolerance: Number(tol) } : {});
+  }
   const known = Object.keys(o).every((k) => k in opts);
   const numbers = opts.times.every((t) => t !== '' && Number.isFinite(Number(t)));
-  const tolerances = opts.tolerances.every((x) => x > 0);
+  const tolerances = [...opts.tolerances, ...opts.sizes.map((x) => x.tolerance)].every((x) => x > 0);
   return known && o.web && o.ref && numbers && tolerances && opts.bench >= 0 ? opts : null;
 }
 
@@ -147,52 +157,132 @@ async function connectPage(devtoolsPort) {
   return page;
 }
 
-// In the page: the demo's frame (rows bottom-up, as glReadPixels gives them) or, given its URL,
-// a reference PNG (rows top-down), as the RGB means of its 8 x 8 blocks: 80 x 60 x 3 values.
-const PAGE_BLOCKS = `async (url) => {
-  const W = 640, H = 480, f = window.qm.frame;
+// In the page: the demo's last grabbed frame (rows bottom-up, as glReadPixels gives them) or,
+// given its URL, a reference PNG (rows top-down), as the RGB means of its 8 x 8 blocks, and the
+// frame's size. A reference must have the frame's size; W x H, when given, is the size wanted.
+const PAGE_BLOCKS = `async (url, W, H) => {
+  const f = window.qm.frame;
+  if (!f || !(f.rgba instanceof Uint8Array) || f.rgba.length !== f.width * f.height * 4)
+    throw new Error('qm.frame holds no RGBA frame');
+  if (W && (f.width !== W || f.height !== H))
+    throw new Error('qm.frame is ' + f.width + ' x ' + f.height + ', not ' + W + ' x ' + H);
+  [W, H] = [f.width, f.height];
   const blocks = (rgba, bottomUp) => {
-    const sums = new Float64Array(80 * 60 * 3);
+    const across = Math.ceil(W / 8), sums = new Float64Array(across * Math.ceil(H / 8) * 3);
     for (let y = 0; y < H; y++) {
       const row = (bottomUp ? H - 1 - y : y) * W * 4;
       for (let x = 0; x < W; x++) {
-        const o = ((y >> 3) * 80 + (x >> 3)) * 3;
+        const o = ((y >> 3) * across + (x >> 3)) * 3;
         for (let c = 0; c < 3; c++) sums[o + c] += rgba[row + x * 4 + c];
       }
     }
     return Array.from(sums, (s) => s / 64);
   };
-  if (!url && f.width === W && f.height === H && f.rgba instanceof Uint8Array &&
-      f.rgba.length === W * H * 4) return blocks(f.rgba, true);
-  if (!url) throw new Error('qm.frame is not 640 x 480 RGBA bytes: ' + f.width + ' x ' + f.height);
+  if (!url) return blocks(f.rgba, true);
   const img = new Image();
   img.src = url;
   await img.decode().catch(() => { throw new Error(url + ' did not load'); });
-  if (img.naturalWidth !== W || img.naturalHeight !== H) throw new Error(url + ' is not 640 x 480');
+  if (img.naturalWidth !== W || img.naturalHeight !== H) throw new Error(url + ' is not ' + W + ' x ' + H);
   const g = new OffscreenCanvas(W, H).getContext('2d');
   g.drawImage(img, 0, 0);
   return blocks(g.getImageData(0, 0, W, H).data, false);
 }`;
 
+// In the page: whether the grabbed frame is black (all of R, G and B zero) in a rectangle given
+// with y counted from the top.
+const PAGE_BLACK = `(x0, y0, w, h) => {
+  const f = window.qm.frame;
+  for (let y = y0; y < y0 + h; y++)
+    for (let x = x0; x < x0 + w; x++) {
+      const o = ((f.height - 1 - y) * f.width + x) * 4;
+      if (f.rgba[o] || f.rgba[o + 1] || f.rgba[o + 2]) return false;
+    }
+  return true;
+}`;
+
+// In the page: the grabbed frame's size and a SHA-256 of its bytes.
+const PAGE_HASH = `crypto.subtle.digest('SHA-256', qm.frame.rgba).then((d) => qm.frame.width + 'x' +
+  qm.frame.height + ' ' + Array.from(new Uint8Array(d), (b) => b.toString(16).padStart(2, '0')).join(''))`;
+
 const meanDifference = (a, b) => a.reduce((sum, v, i) => sum + Math.abs(v - b[i]), 0) / a.length;
+
+// Presses a key as a person would (down, then up).
+async function press(page, key) {
+  const codes = { ' ': ['Space', 32], ArrowLeft: ['ArrowLeft', 37], ArrowRight: ['ArrowRight', 39],
+    Home: ['Home', 36], f: ['KeyF', 70], Escape: ['Escape', 27] };
+  const [code, windowsVirtualKeyCode] = codes[key];
+  const text = key.length === 1 ? { text: key } : {};
+  await page.send('Input.dispatchKeyEvent', { type: 'keyDown', key, code, windowsVirtualKeyCode, ...text });
+  await page.send('Input.dispatchKeyEvent', { type: 'keyUp', key, code, windowsVirtualKeyCode });
+}
+
+// Clicks the middle of an element once it is shown, enabled and on top.
+async function click(page, selector, what) {
+  const at = await page.waitFor(`(() => {
+    const b = document.querySelector('${selector}'), r = b?.getBoundingClientRect();
+    const x = r?.left + r?.width / 2, y = r?.top + r?.height / 2, s = b && getComputedStyle(b);
+    const shown = r?.width > 0 && r.height > 0 && s.visibility !== 'hidden' && s.opacity > 0;
+    return shown && !b.disabled && b.contains(document.elementFromPoint(x, y)) && { x, y };
+  })()`, LIMIT_MS.load, `no ${what} shown, enabled and on top`);
+  for (const type of ['mousePressed', 'mouseReleased']) {
+    await page.send('Input.dispatchMouseEvent', { type, ...at, button: 'left', clickCount: 1 });
+  }
+  return at;
+}
+
+// The soundtrack's position against the demo clock, in seconds (music minus clock).
+const musicOffset = (page) => page.evaluate('qm.musicTime - qm.clock');
+const within = (x, limit, what) => {
+  const line = `${what} ${(x * 1000).toFixed(1)} ms`;
+  if (!(Math.abs(x) <= limit)) throw new Error(`${line}, more than ${limit * 1000} ms`);
+  return line;
+};
 
 async function runChecks(page, base, opts, check) {
   const noErrors = (what) => {
     if (page.errors.length) throw new Error(page.errors.join('; '));
     return what;
   };
+  const blocksOf = (url, w = 0, h = 0) =>
+    page.evaluate(`(${PAGE_BLOCKS})(${url && JSON.stringify(url)}, ${w}, ${h})`);
+  const compare = async (frame, url, tolerance, above) => {
+    const diff = meanDifference(frame, await blocksOf(url));
+    const line = `difference ${diff.toFixed(2)}, ${above ? 'must exceed' : 'tolerance'} ${tolerance.toFixed(2)}`;
+    if (above ? diff <= tolerance : diff >= tolerance) throw new Error(line);
+    return line;
+  };
+  const ref = (t, size) => `/ref/${size ? `${size}/` : ''}frame_${t}.png`;
+  const tolerance = (t) => opts.tolerances[opts.times.indexOf(String(t))];
+  // Opens /?query, waits for qm[key] (left in the page: a frame is big) or fails with qm.error.
+  const answer = async (query, key, ms) => {
+    await page.open(`${base}?${query}`);
+    const r = await page.waitFor(`qm.${key} ? 'set' : qm.error != null && String(qm.error)`,
+      ms, `no qm.${key} nor qm.error (${page.errors[0] || 'no console error'})`);
+    if (r !== 'set') throw new Error(`qm.error: ${r}`);
+  };
+  // Opens /?query and starts the demo.
+  const startAt = async (query) => {
+    await page.open(`${base}${query}`);
+    await click(page, '#start', '#start');
+    await page.waitFor('qm.frames > 0', LIMIT_MS.frames, 'no frame drawn');
+  };
+  // Seeks and waits for the frame; gives the time the page took, in ms.
+  const seek = (t, grab = false) => page.evaluate(`(async () => {
+    const begin = performance.now();
+    await qm.seek(${t}, ${grab});
+    return performance.now() - begin;
+  })()`);
+
   await check('load /', () => page.open(base).then(() => noErrors('window.qm, no console errors')));
+  await check('loading counts both files in bytes', async () => {
+    const bars = await page.waitFor(`!document.querySelector('#start').disabled &&
+      ['zaf', 'mp3'].map((k) => document.getElementById(k + '-bar').value)`, LIMIT_MS.load,
+      'the start button stayed disabled');
+    if (bars.some((v) => v !== 1)) throw new Error(`bars at ${bars} when start was enabled`);
+    return 'archive and soundtrack at 1 when start is clickable';
+  });
   await check('#start visible', async () => {
-    // The button may wait, disabled, for the runtime to load.
-    const b = await page.waitFor(`(() => {
-      const b = document.querySelector('#start'), r = b?.getBoundingClientRect();
-      const x = r?.left + r?.width / 2, y = r?.top + r?.height / 2, s = b && getComputedStyle(b);
-      const shown = r?.width > 0 && r.height > 0 && s.visibility !== 'hidden' && s.opacity > 0;
-      return shown && !b.disabled && b.contains(document.elementFromPoint(x, y)) && { x, y };
-    })()`, LIMIT_MS.load, 'no #start shown, enabled and on top');
-    for (const type of ['mousePressed', 'mouseReleased']) {
-      await page.send('Input.dispatchMouseEvent', { type, ...b, button: 'left', clickCount: 1 });
-    }
+    const b = await click(page, '#start', '#start');
     return `clicked at ${Math.round(b.x)},${Math.round(b.y)}`;
   });
   await check('frames advance', async () => {
@@ -214,45 +304,250 @@ async function runChecks(page, base, opts, check) {
     if (Math.abs(after - before) > 0.25) throw new Error(line);
     return line;
   });
+
+  // Pause holds the frame and the music; resume goes on from the same frame with the music.
+  await check('Space pauses and holds the frame', async () => {
+    await press(page, ' ');
+    await page.waitFor('qm.paused === true', LIMIT_MS.escape, 'qm.paused not true');
+    const held = '[qm.frames, qm.frameTime, qm.clock, qm.audio[0].paused, qm.audio[0].currentTime]';
+    const before = await page.evaluate(held);
+    await sleep(1000);
+    const after = await page.evaluate(held);
+    if (JSON.stringify(before) !== JSON.stringify(after) || !after[3])
+      throw new Error(`frames, frame, clock, music paused, music time moved: ${before} -> ${after}`);
+    return `frame ${after[0]} at ${after[1].toFixed(3)} s held for 1 s, music paused`;
+  });
+  await check('Space resumes from the same frame, music in step', async () => {
+    const frameTime = await page.evaluate('qm.frameTime');
+    await press(page, ' ');
+    await page.waitFor('qm.paused === false && qm.frames', LIMIT_MS.escape, 'qm.paused not false');
+    const [next, offset] = await page.evaluate(`new Promise((resolve) => {
+      const frames = qm.frames;
+      const wait = () => (qm.frames > frames ? resolve([qm.frameTime, qm.musicTime - qm.clock])
+        : requestAnimationFrame(wait));
+      wait();
+    })`);
+    if (!(next > frameTime && next < frameTime + 0.25))
+      throw new Error(`paused at ${frameTime.toFixed(3)} s, went on at ${next.toFixed(3)} s`);
+    await sleep(2000);
+    const later = await musicOffset(page);
+    return `on at ${next.toFixed(3)} s; ${within(offset, 0.05, 'music after resume')}, ` +
+      within(later, 0.05, '2 s later');
+  });
+
+  // Forward and backward, playing: the frame qm-capture draws, the music where the clock is.
+  const jumps = [opts.times[0], opts.times[2], opts.times[1], opts.times[3], opts.times[0]];
+  for (const [i, t] of jumps.entries()) {
+    const way = i > 0 && Number(t) < Number(jumps[i - 1]) ? 'back' : 'forward';
+    await check(`seek ${way} to ${t}`, async () => {
+      const ms = await seek(t, true);
+      await sleep(500);   // the music playing again
+      const [c0, playing] = await page.evaluate('[qm.clock, !qm.audio[0].paused]');
+      const offset = await musicOffset(page);
+      if (!playing || (await page.evaluate('qm.clock')) === c0) throw new Error('music or clock stands');
+      const diff = await compare(await blocksOf(null, 640, 480), ref(t), tolerance(t), false);
+      const skip = await page.evaluate('qm.seekMs[qm.seekMs.length - 1]');
+      return `${ms.toFixed(0)} ms (skip ${skip}), ${diff}, ${within(offset, 0.05, 'music')}`;
+    });
+  }
+  await check('a backward seek draws what a fresh ?at= draws', async () => {
+    const t = opts.times[1];
+    await seek(Number(opts.times[3]));
+    await seek(t, true);
+    const seeked = await page.evaluate(PAGE_HASH);
+    await answer(`at=${t}`, 'frame', LIMIT_MS.render);
+    const fresh = await page.evaluate(PAGE_HASH);
+    if (seeked !== fresh) throw new Error(`${seeked} after the seek, ${fresh} fresh`);
+    return `the frame at ${t} after a seek back from ${opts.times[3]}: byte for byte (${fresh.slice(0, 12)})`;
+  });
+
+  // The times the README gives: from 0 to 10, 150 and 300, and from 300 back to 5.
+  await check('seek times', async () => {
+    await startAt('');
+    await page.evaluate('qm.pause()');   // each frame reached stays to be looked at
+    const lines = [];
+    for (const [from, to] of [[0, 10], [0, 150], [0, 300], [300, 5]]) {
+      await seek(from);
+      const ms = await seek(to);
+      const [at, ended] = await page.evaluate('[qm.frameTime, qm.ended]');
+      if (ended || Math.abs(at - to) > 1 / 60) throw new Error(`${from}->${to} shows ${at} s, ended ${ended}`);
+      lines.push(`${from}->${to} ${ms.toFixed(0)} ms (skip ${await page.evaluate('qm.seekMs.at(-1)')})`);
+    }
+    return lines.join(', ');
+  });
+
+  // Each key, from a paused frame, by what it does to the demo clock.
+  await check('keys', async () => {
+    await page.evaluate('qm.pause()');
+    await seek(100);
+    const keys = [
+      ['ArrowRight', 'qm.frameTime', (a, b) => Math.abs(b - a - 5) < 0.02],
+      ['ArrowLeft', 'qm.frameTime', (a, b) => Math.abs(a - b - 5) < 0.02],
+      ['Home', 'qm.frameTime', (a, b) => b === 0],
+      [' ', 'qm.paused', (a, b) => a === true && b === false],
+      [' ', 'qm.paused', (a, b) => a === false && b === true],
+      ['f', '!!document.fullscreenElement', (a, b) => !a && b],
+      ['f', '!!document.fullscreenElement', (a, b) => a && !b],
+    ];
+    const lines = [];
+    for (const [key, what, ok] of keys) {
+      const before = await page.evaluate(what);
+      await press(page, key);
+      const after = await poll(async () => {
+        const v = await page.evaluate(what);
+        return ok(before, v) && { v };
+      }, LIMIT_MS.seek, `${JSON.stringify(key)}: ${what} stayed ${before}`);
+      lines.push(`${key === ' ' ? 'Space' : key} ${before}->${after.v}`);
+    }
+    return lines.join(', ');
+  });
+  // The bar's 42 marks stand at the entries' starts; pointing at one names that entry.
+  await check('seek bar marks name their entries', async () => {
+    const marks = await page.evaluate(`Array.from(document.querySelectorAll('.mark'), (m) => {
+      const r = m.getBoundingClientRect();
+      return [Number(m.dataset.entry), r.left + r.width / 2, r.top + r.height / 2];
+    })`);
+    if (marks.length !== 42 || marks.some(([e], i) => e !== i)) throw new Error(`${marks.length} marks`);
+    const lines = [];
+    for (const e of [0, 11, 41]) {
+      const [, x, y] = marks[e];
+      for (let i = 0; i < 2; i++) {   // the first move shows the controls
+        await page.send('Input.dispatchMouseEvent', { type: 'mouseMoved', x, y });
+      }
+      const [tip, start] = await page.evaluate(`[document.querySelector('#tip').textContent,
+        Module._qm_entry_start(${e})]`);
+      const want = `${Math.floor(start / 60)}:${(start % 60).toFixed(1).padStart(4, '0')} · ${e} · `;
+      if (!tip.startsWith(want)) throw new Error(`mark ${e} says ${JSON.stringify(tip)}, not ${want}…`);
+      lines.push(tip);
+    }
+    return lines.join(' | ');
+  });
   await check('Escape ends the demo', async () => {
-    const key = { key: 'Escape', code: 'Escape', windowsVirtualKeyCode: 27 };
+    await page.evaluate('qm.play()');
     const start = Date.now();
-    await page.send('Input.dispatchKeyEvent', { type: 'keyDown', ...key });
-    await page.send('Input.dispatchKeyEvent', { type: 'keyUp', ...key });
+    await press(page, 'Escape');
     await page.waitFor('window.qm.ended === true', LIMIT_MS.escape, 'qm.ended not true');
     return `qm.ended after ${Date.now() - start} ms`;
   });
   // Late ones too: a missing file, an exception in a frame.
   await check('no console errors on /', async () => noErrors('none from load to Escape'));
 
-  const blocksOf = (t) => page.evaluate(`(${PAGE_BLOCKS})(${t && `"/ref/frame_${t}.png"`})`);
-  const compare = async (frame, t, tolerance, above) => {
-    const diff = meanDifference(frame, await blocksOf(t));
-    const line = `difference ${diff.toFixed(2)}, ${above ? 'must exceed' : 'tolerance'} ${tolerance.toFixed(2)}`;
-    if (above ? diff <= tolerance : diff >= tolerance) throw new Error(line);
-    return line;
-  };
-  // Opens /?query, waits for qm[key] (left in the page: a frame is big) or fails with qm.error.
-  const answer = async (query, key, ms) => {
-    await page.open(`${base}?${query}`);
-    const r = await page.waitFor(`qm.${key} ? 'set' : qm.error != null && String(qm.error)`,
-      ms, `no qm.${key} nor qm.error (${page.errors[0] || 'no console error'})`);
-    if (r !== 'set') throw new Error(`qm.error: ${r}`);
-  };
+  // A moment link: the demo starts there; near the end it ends, holds, and plays again from 0.
+  await check('?t= starts there, the end offers play again', async () => {
+    await startAt('?t=306');
+    const first = await page.evaluate('qm.frameTime');
+    if (Math.abs(first - 306) > 1 / 60) throw new Error(`the first frame is at ${first} s`);
+    await page.waitFor('qm.ended', 10e3, 'the demo did not end');
+    await page.waitFor('!document.querySelector("#again").hidden', 3e3, 'no play again');
+    if (!(await page.evaluate('qm.audio[0].paused'))) throw new Error('the music plays on');
+    await click(page, '#again', '#again');
+    const t = await page.waitFor('!qm.ended && qm.frameTime < 1 && qm.frames > 2 && qm.frameTime + 1',
+      5e3, 'play again did not start from 0');
+    return noErrors(`first frame at ${first.toFixed(3)} s, ended, again from ${(t - 1).toFixed(3)} s`);
+  });
+
+  // A file that does not load: one line naming it, no start button.
+  for (const name of ['quiet_moss.mp3', 'quiet_moss.zaf']) {
+    await check(`without ${name}`, async () => {
+      const folder = `${base}without/${name}/`;
+      await page.send('Page.navigate', { url: folder });
+      const said = await page.waitFor('window.qm?.error', LIMIT_MS.load, 'no qm.error');
+      const shown = await page.evaluate(`[document.querySelector('#note').innerText,
+        getComputedStyle(document.querySelector('#start')).display]`);
+      if (!said.includes(name) || shown[0] !== said || shown[1] !== 'none' || said.includes('\n'))
+        throw new Error(`said ${JSON.stringify(said)}, shown ${JSON.stringify(shown)}`);
+      return said;
+    });
+  }
+
+  // The canvas's size: a software renderer draws 640 x 480, scaled to the largest 4:3 box in
+  // the window; the sizing rule for other renderers, device pixels included.
+  await check('canvas fits the window', async () => {
+    await page.open(base);
+    const got = await page.waitFor(`qm.renderer && (() => {
+      const c = document.querySelector('canvas'), r = c.getBoundingClientRect();
+      return [c.width, c.height, r.left, r.top, r.width, r.height, qm.renderer, innerWidth, innerHeight];
+    })()`, LIMIT_MS.load, 'no renderer reported');
+    const [W, H] = got.slice(7), h = Math.min(H, (W * 3) / 4), w = (h * 4) / 3;
+    const want = [640, 480, (W - w) / 2, (H - h) / 2, w, h];
+    if (want.some((v, i) => Math.abs(v - got[i]) > 0.5))
+      throw new Error(`canvas ${got.slice(0, 6)}, not ${want} (${got[6]})`);
+    return `640 x 480 drawn, shown ${w} x ${h} at ${want[2]},${want[3]} (${got[6]})`;
+  });
+  await check('sizing rule', async () => {
+    const gpu = 'ANGLE (NVIDIA, NVIDIA H100 Direct3D11)';
+    const cases = [
+      [[800, 600, 1, gpu, null], [800, 600, true]],
+      [[1280, 720, 2, gpu, null], [2560, 1440, true]],
+      [[1280, 720, 1.5, 'llvmpipe (LLVM 15.0.6, 256 bits)', null], [640, 480, false]],
+      [[1280, 720, 2, 'ANGLE (Google, SwiftShader Device)', null], [640, 480, false]],
+      [[1280, 720, 2, 'ANGLE (Google, SwiftShader Device)', 'window'], [2560, 1440, true]],
+      [[5000, 2500, 2, gpu, null], [7680, 3840, true]],
+      [[40, 30, 1, gpu, null], [64, 64, true]],
+      [[1280, 720, 2, gpu, [1024, 600]], [1024, 600, false]],
+    ];
+    for (const [args, want] of cases) {
+      const got = await page.evaluate(`Object.values(qm.drawingSize(...${JSON.stringify(args)}))`);
+      if (JSON.stringify(got) !== JSON.stringify(want))
+        throw new Error(`${JSON.stringify(args)}: ${got}, not ${want}`);
+    }
+    return `${cases.length} cases`;
+  });
+
+  // Other sizes: the frame at the first time, bars black, against qm-capture --size.
+  const t0 = opts.times[0];
+  for (const { size, width, height, tolerance: tol } of opts.sizes) {
+    await check(`frame ${t0} at ${size}`, async () => {
+      await answer(`at=${t0}&size=${size}`, 'frame', LIMIT_MS.render);
+      const frame = await blocksOf(null, width, height);
+      const ph = Math.min(height, Math.floor((width * 3) / 4)), pw = Math.min(width, (ph * 4) / 3);
+      const [x, y] = [Math.floor((width - pw) / 2), Math.floor((height - ph) / 2)];
+      const bars = x > 0 ? [[0, 0, x, height], [x + pw, 0, width - x - pw, height]]
+        : [[0, 0, width, y], [0, y + ph, width, height - y - ph]];
+      for (const b of bars) {
+        if (!(await page.evaluate(`(${PAGE_BLACK})(${b})`))) throw new Error(`bar ${b} is not black`);
+      }
+      if (await page.evaluate(`(${PAGE_BLACK})(${[x, y, pw, ph]})`)) throw new Error('the picture is black');
+      return `bars black, ${await compare(frame, ref(t0, size), tol, false)}`;
+    });
+  }
+  // The device's pixels, and again after the window changes size and pixel ratio: the frame
+  // drawn after the resize is qm-capture's at the new size.
+  const [last] = opts.sizes.slice(-1);
+  if (last) {
+    await check(`resize to ${last.size} device pixels`, async () => {
+      const { width, height, tolerance: tol } = last;
+      await startAt('?size=window');
+      const before = await page.evaluate('[canvas.width, canvas.height, innerWidth, innerHeight]');
+      if (before[0] !== before[2] || before[1] !== before[3])
+        throw new Error(`the canvas is ${before[0]} x ${before[1]} in a window of ${before[2]} x ${before[3]}`);
+      await page.send('Emulation.setDeviceMetricsOverride',
+        { width: width / 2, height: height / 2, deviceScaleFactor: 2, mobile: false });
+      try {
+        await page.waitFor(`canvas.width === ${width} && canvas.height === ${height}`, LIMIT_MS.load,
+          `the canvas is not ${last.size}`);
+        await seek(t0, true);
+        return `canvas ${last.size}, ${await compare(await blocksOf(null, width, height), ref(t0, last.size), tol, false)}`;
+      } finally {
+        await page.send('Emulation.clearDeviceMetricsOverride');
+      }
+    });
+  }
+
   const other = opts.times[1];
   let firstFrame;
   for (const [i, t] of opts.times.entries()) {
     await check(`frame ${t}`, async () => {
       await answer(`at=${encodeURIComponent(t)}`, 'frame', LIMIT_MS.render);
-      const frame = await blocksOf(null);
+      const frame = await blocksOf(null, 640, 480);
       if (i === 0) firstFrame = frame;
-      return compare(frame, t, opts.tolerances[i], false);
+      return compare(frame, ref(t), opts.tolerances[i], false);
     });
     // The same comparison must tell two different moments apart, or it proves nothing.
     if (i > 0 || other === undefined) continue;
     await check(`frame ${t} against reference ${other}`, async () => {
       if (!firstFrame) throw new Error('no frame to compare');
-      return compare(firstFrame, other, opts.tolerances[0], true);
+      return compare(firstFrame, ref(other), opts.tolerances[0], true);
     });
   }
 
@@ -265,12 +560,29 @@ async function runChecks(page, base, opts, check) {
       return `${r.frames} frames in ${r.ms.toFixed(0)} ms, ${fps} fps`;
     });
   }
+  // Playing: frames drawn in 3 s stretches from each time, the controls hidden and shown in
+  // turn; the median of each.
+  for (const t of opts.bench ? opts.times : []) {
+    await check(`play rate ${t}`, async () => {
+      await startAt(`?t=${t}`);
+      const rates = { false: [], true: [] };
+      for (const shown of [false, true, false, true, false, true]) {
+        await page.evaluate(`document.querySelector('#controls').classList.toggle('shown', ${shown})`);
+        const f0 = await page.evaluate('qm.frames');
+        await sleep(3000);
+        rates[shown].push(((await page.evaluate('qm.frames')) - f0) / 3);
+      }
+      const median = (v) => v.sort((a, b) => a - b)[1].toFixed(1);
+      return `without controls ${median(rates.false)} fps, with ${median(rates.true)} fps ` +
+        `(${rates.false.map((r) => r.toFixed(1))} / ${rates.true.map((r) => r.toFixed(1))})`;
+    });
+  }
 }
 
 async function main() {
   const opts = parseArgs(process.argv.slice(2));
   if (!opts) {
-    console.error('usage: web_test.js --web DIR --ref DIR --times T[:X],... [--tolerance X] [--bench N]');
+    console.error('usage: web_test.js --web DIR --ref DIR --times T[:X],... [--tolerance X] [--bench N] [--sizes WxH[:X],...]');
     process.exit(1);
   }
   const missing = [path.join(opts.web, 'index.html'), opts.ref].find((f) => !fs.existsSync(f));
@@ -279,12 +591,13 @@ async function main() {
   let failures = 0;
   let server, chrome, page;
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-web-'));
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-web-files-'));
   // However the run ends, chromium's whole process group goes, and its profile.
   process.on('exit', () => {
     try {
       process.kill(-chrome.pid, 'SIGKILL');
     } catch {}
-    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+    for (const dir of [profile, scratch]) fs.rmSync(dir, { recursive: true, force: true, maxRetries: 5 });
   });
   const check = async (name, fn) => {
     try {
@@ -301,7 +614,15 @@ async function main() {
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(1));
 
   await check('start chromium', async () => {
-    ({ server } = await startServer({ root: opts.web, port: 0, mounts: { '/ref/': opts.ref } }));
+    // The build again without one of its files, for the pages that must say so.
+    const mounts = { '/ref/': opts.ref };
+    for (const name of ['quiet_moss.mp3', 'quiet_moss.zaf']) {
+      const dir = fs.mkdtempSync(path.join(scratch, 'without-'));
+      for (const f of fs.readdirSync(opts.web).filter((f) => f !== name && f !== 'cmake' && f !== 'cache'))
+        fs.symlinkSync(path.resolve(opts.web, f), path.join(dir, f));
+      mounts[`/without/${name}/`] = dir;
+    }
+    ({ server } = await startServer({ root: opts.web, port: 0, mounts }));
     const args = [...FLAGS, `--user-data-dir=${profile}`, '--remote-debugging-port=0', 'about:blank'];
     const stdio = ['ignore', 'ignore', 'pipe'];
     chrome = childProcess.spawn(CHROMIUM, args, { detached: true, stdio }); // a process group
