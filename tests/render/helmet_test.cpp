@@ -1,29 +1,45 @@
-// The spike shell and light-beam scroller (entry 28): the font its loader unpacks, the shell,
-// the light's reach over single dots, and what the frames of the entry show.
+// The spike shell and light-beam scroller (entry 28): the font its loader unpacks, the shell
+// and its stripes, the light's reach over single dots, where the text's dots stand, and what the
+// frames of the entry show.
 #include <gtest/gtest.h>
 
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <span>
 #include <tuple>
 
+#include "fuzz/zaf_craft.h"
 #include "render/scene_probe.h"
 #include "scenes/dot_font.h"
 #include "scenes/helmet/helmet.h"
+#include "timeline/timeline.h"
 
 namespace {
 
-// One dot at (x, y, 0): the polygons that reach the rasteriser and their largest alpha.
+const FeedbackVertex light{0, 100, 200};
+
+// One dot at (x, y, 0): the polygons that reach the rasteriser and their largest alpha, or -1
+// where anything but the disc's centre and the beams' ends at the light has alpha.
 std::pair<int, float> DrawDot(float x, float y)
 {
     helmet_dot[0] = x, helmet_dot[1] = y, helmet_dot[2] = 0;
     int polygons = 0;
     float alpha = -1;
-    for (const FeedbackVertex &v : Feedback(Helmet_DrawDot, &polygons))
+    bool stray = false;
+    for (const FeedbackVertex &v : Feedback(Helmet_DrawDot, &polygons)) {
         alpha = std::max(alpha, v.a);
-    return {polygons, alpha};
+        stray |= v.a > 0 && v.dist(light) > 1e-3f && v.dist({0, 0, 0}) > 1e-3f;
+    }
+    return {polygons, stray ? -1 : alpha};
+}
+
+void FirstFacet()
+{
+    const auto &f = helmet_spikes[0][0][0];
+    Helmet_DrawStripedTriangle(f[0], f[1], f[2]);
 }
 
 }  // namespace
@@ -56,7 +72,42 @@ TEST(Helmet, FontShellAndLightReach)
             EXPECT_TRUE(&other == &spike || std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]) > 10);
         }
 
+    // A facet's stripes run across it: every vertex lies on one of its two long edges at a
+    // sixteenth step m from the tip, in the colour of alpha 0.5 + wave_b where m is even and
+    // 0.5 - wave_b where odd, and the bands fill the facet to its base.
+    const float(*f)[3] = helmet_spikes[0][0][0];
+    const FeedbackVertex tip{f[0][0], f[0][1], f[0][2]}, ends[2] = {{f[1][0], f[1][1], f[1][2]},
+                                                                   {f[2][0], f[2][1], f[2][2]}};
+    auto area = [](const FeedbackVertex &a, const FeedbackVertex &b, const FeedbackVertex &c) {
+        const float u[3] = {b.x - a.x, b.y - a.y, b.z - a.z}, w[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
+        return std::hypot(u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
+                          u[0] * w[1] - u[1] * w[0]) / 2;
+    };
+    for (float wave : {-0.5f, 0.0f, 0.5f}) {
+        wave_b = wave;
+        Helmet_Render();   // sets the stripe colours
+        const std::vector<FeedbackVertex> v = Feedback(FirstFacet);
+        float covered = 0;
+        for (size_t n = 0, first = 0; n < v.size(); n++) {
+            first = v[n].polygon == v[first].polygon ? first : n;
+            covered += n >= first + 2 ? area(v[first], v[n - 1], v[n]) : 0;
+            bool on_step = false;
+            for (const FeedbackVertex &end : ends) {
+                const float m = 16 * v[n].dist(tip) / end.dist(tip);
+                if (std::fabs(m - std::round(m)) < 1e-3f &&
+                    std::fabs(v[n].dist(tip) + v[n].dist(end) - end.dist(tip)) < 1e-3f) {
+                    on_step = true;
+                    EXPECT_NEAR(v[n].a, int(std::round(m)) % 2 ? 0.5f - wave : 0.5f + wave, 1e-3f)
+                        << "step " << m << ", wave_b " << wave;
+                }
+            }
+            EXPECT_TRUE(on_step) << "vertex " << n << ", wave_b " << wave;
+        }
+        EXPECT_NEAR(covered, area(tip, ends[0], ends[1]), 1e-3f * covered);
+    }
+
     // The nearest a dot comes to the light is 200 units, so 0.6 is the brightest it gets.
+    // Only the disc's centre and the beams' ends at the light are lit.
     EXPECT_EQ(DrawDot(0, 100), std::make_pair(12, 0.6f));   // 8 disc triangles, 4 beams
     // Float by float across the end of the light's reach at its height: dots are drawn whole
     // up to the last, which lies exactly at the reach with alpha 0; beyond, nothing at all.
@@ -73,8 +124,8 @@ TEST(Helmet, FontShellAndLightReach)
 }
 
 // A box on the wall, inside it however far the wall leans, shows plain wall, or lit dots and
-// beams, by where the text stands. The bars are black over any clear colour: the first frame
-// is cleared in the colour the scene before left.
+// beams, by where the text stands. The bars are black over any clear colour (the first frame
+// is cleared in the colour the scene before left), and the view fills the window between them.
 TEST(Helmet, BarsAndTextWhereTheLightFalls)
 {
     OpenCapture();
@@ -88,16 +139,63 @@ TEST(Helmet, BarsAndTextWhereTheLightFalls)
     };
     for (auto [t, lit, when] : cases) {
         SCOPED_TRACE(when);
-        glClearColor(1, 1, 1, 1);
+        glClearColor(0, 1, 0, 1);
         Player_SkipTo(std::max(Player_NextFrame(), Player_FrameIndex(t, Player_Fps())));
         Player_Step();
         const Frame f = Player_Read();
         ASSERT_EQ(Player_CurrentEntry(), 28);
         EXPECT_TRUE(f.black_gl(0, 0, 80, 480) && f.black_gl(600, 0, 40, 480));
+        int cleared = 0;   // pixels left in the clear colour beside the bars
+        for (int y = 0; y < 480; y++)
+            for (int x : {80, 599})
+                cleared += f.at_gl(x, y).r == 0 && f.at_gl(x, y).g == 255 && f.at_gl(x, y).b == 0;
+        EXPECT_EQ(cleared, 0);
         int brightest = 0;   // red, the strongest part of the dots' and beams' colour
         for (int y = 192; y < 240; y++)
             for (int x = 300; x < 440; x++)
                 brightest = std::max<int>(brightest, f.at_gl(x, y).r);
         EXPECT_TRUE(lit ? brightest > 150 : brightest == f.at_gl(300, 192).r) << brightest;
+    }
+}
+
+// Where the text's dots stand, read back from the beams: with a crafted text of glyphs between
+// bytes of every kind that has none, each dot must be a lit cell of the character whose
+// 320-unit cell it falls in, and the character centred under the light shows all of its dots.
+TEST(Helmet, EveryCharacterInItsCell)
+{
+    OpenCapture();
+    const std::string glyphs = "FRJ7L4P/Q?", blanks(" `a~\x7f\x80\xff\0\t\xb0", 10);
+    std::string text(142, ' ');
+    for (int n = 0; n < 142; n++)
+        text[n] = n % 2 ? glyphs[n / 2 % 10] : blanks[n / 2 % 10];
+    const std::string path = testing::TempDir() + "helmet.zaf";
+    std::ofstream(path, std::ios::binary) << Craft_Archive({{"helmet", ZAF_TYPE_DATA, text}});
+    ZAF_Open(path.c_str());
+    Helmet_Load();
+    ZAF_Close();
+    Helmet_Init();
+    for (int centred : {1, 2, 77, 141}) {
+        chan_x = -140.0f - 320 * centred;   // its columns 0 ... 7 from x -140 to 140
+        std::map<std::pair<float, float>, int> beams;   // per dot, the beams that leave it
+        const std::vector<FeedbackVertex> v = Feedback(Helmet_Render);
+        for (size_t n = 0; n < v.size(); n++)
+            if (v[n].dist(light) < 1e-3f)
+                for (const FeedbackVertex &d : std::span(&v[n - 1], 3))
+                    if (d.polygon == v[n].polygon && d.z == 0 &&
+                        std::fmod(d.x - chan_x, 40.0f) == 0 && std::fmod(d.y, 40.0f) == 0)
+                        beams[{d.x, d.y}]++;
+        int whole = 0, lit = 0;
+        for (auto [at, count] : beams) {
+            const int column = int(at.first - chan_x) / 40, n = column / 8, r = int(at.second) / 40;
+            EXPECT_TRUE(count == 4 && n >= 0 && n < 142 && r >= 0 && r < 5 &&
+                        DotFont_Cell(text[n], r, column % 8))
+                << count << " beams from a dot in row " << r << ", column " << column % 8
+                << " of character " << n << " with " << centred << " centred";
+            whole += n == centred;
+        }
+        for (int r = 0; r < 5; r++)
+            for (int k = 0; k < 8; k++)
+                lit += DotFont_Cell(text[centred], r, k);
+        EXPECT_EQ(whole, lit) << "dots of character " << centred;
     }
 }

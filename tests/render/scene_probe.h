@@ -69,10 +69,11 @@ inline bool SamePlaces(const Places &a, const Places &b)
     return same;
 }
 
-// Object coordinates, colour, window position and the vertex count of its polygon.
+// Object coordinates, colour, window position, the vertex count of its polygon and which
+// polygon of the draw it belongs to, counting from 0.
 struct FeedbackVertex {
     float x, y, z, r = 0, g = 0, b = 0, a = 0, wx = 0, wy = 0;
-    int n = 0;
+    int n = 0, polygon = 0;
     float dist(const FeedbackVertex &o) const { return std::hypot(x - o.x, y - o.y, z - o.z); }
 };
 
@@ -107,7 +108,7 @@ inline std::vector<FeedbackVertex> Feedback(void (*draw)(), int *polygons = null
         EXPECT_EQ(buf[k], GL_POLYGON_TOKEN);
         const int size = GLint(buf[k + 1]);
         for (const GLfloat *f = &buf[k + 2]; f < &buf[k + 2 + 12 * size]; f += 12)
-            out.push_back({f[8], f[9], f[10], f[4], f[5], f[6], f[7], f[0], f[1], size});
+            out.push_back({f[8], f[9], f[10], f[4], f[5], f[6], f[7], f[0], f[1], size, count});
     }
     if (polygons)
         *polygons = count;
