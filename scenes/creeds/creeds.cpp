@@ -396,6 +396,12 @@ void Creeds_RenderLeave(void)
     draw_veiled(cell_masks[0]);
 }
 
+int Creeds_MaskCell(int mask, int spoke, int ring)
+{
+    const MaskCell &m = cell_masks[mask][spoke + spoke_count * ring];
+    return (m.disc > 0) + 2 * (m.blade > 0);
+}
+
 // ---- helpers -------------------------------------------------------------------------------
 
 // The labels' quads upload tiles of tile_width x tile_height from pixels + 1536 n for n up to

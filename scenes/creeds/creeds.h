@@ -18,3 +18,7 @@ void Creeds_RenderC(void);
 void Creeds_RenderD(void);
 // Entry 34: the shells turn in the middle of the screen, fading out to black.
 void Creeds_RenderLeave(void);
+
+// For the tests: what mask m (0 ... 3) does to cell (spoke, ring), read from the module's own
+// table: 1 where it darkens the disc centres, plus 2 where it quiets the blades.
+int Creeds_MaskCell(int mask, int spoke, int ring);
