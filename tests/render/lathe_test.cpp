@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -57,21 +59,54 @@ std::vector<float> swell_at(float a)
     return s;
 }
 
+void Backdrop() { glCallList(2); }
+
+// Window places of the sprite bodies' centres at the given drift, found by their colour and
+// keyed by its red (one per size), and how many cell fans of the column pass the culling.
+std::map<long, std::vector<std::pair<float, float>>> Bodies(float drift, int *cells)
+{
+    std::map<long, std::vector<std::pair<float, float>>> bodies;
+    std::set<std::pair<long, long>> seen;
+    std::set<int> fans;
+    chan_x = drift;
+    for (const FeedbackVertex &v : Feedback(Lathe_Render)) {
+        if (v.a == 1 && v.g > 0 && std::fabs(v.b / v.g - 0.75f / 0.9f) < 1e-3f)
+            fans.insert(v.polygon);
+        if ((std::fabs(v.a - 0.8f) < 1e-3f || std::fabs(v.a - 0.6f) < 1e-3f) && v.r > 0 &&
+            std::fabs(v.g / v.r - 0.55f / 0.9f) < 1e-3f &&
+            seen.insert({std::lround(v.wx * 100), std::lround(v.wy * 100)}).second)
+            bodies[std::lround(v.r * 100)].push_back({v.wx, v.wy});
+    }
+    *cells = int(fans.size());
+    return bodies;
+}
+
 TEST(Lathe, BackdropSpritesAndWaves)
 {
     FirstFrameOf(35);
     const int64_t first = Player_EntryFirstFrame(35);
 
-    // From the second frame on the backdrop draws without the depth test: outside the band
-    // "fel" shows exactly as stored, 24 rows up from the bottom, black above and below it.
+    // List 2 alone shows "fel" 24 rows up and the creature over it at (192, 80), as stored,
+    // whatever colour is current, and leaves texturing off. From the second frame on the
+    // backdrop draws without the depth test: outside the band the frame is list 2's.
     Player_Step();
-    const Frame f = Player_Read(), fel = Capture_ReadPng(QM_BUILD_DIR "/data/fel.png");
-    EXPECT_TRUE(f.black_gl(0, 0, 640, 24) && f.black_gl(0, 456, 640, 24));
+    const Frame f = Player_Read();
+    glColor4f(1, 0, 1, 0.5f);
+    const Frame backdrop = Redraw(Backdrop);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    const Frame fel = Capture_ReadPng(QM_BUILD_DIR "/data/fel.png"),
+                creature = Capture_ReadPng(QM_BUILD_DIR "/data/brzydalek.png");
     int wrong = 0;
-    for (int y = 24; y < 456; y = y == 79 ? 400 : y + 1)
+    for (int y = 0; y < 480; y++)
         for (int x = 0; x < 640; x++) {
-            Rgba a = f.at_gl(x, y), b = fel.at_gl(x, y - 24);
+            const int cx = x - 192, cy = y - 80, fy = y - 24;
+            Rgba a = backdrop.at_gl(x, y), b = {0, 0, 0, 255};
+            if (cx >= 0 && cx < creature.width && cy >= 0 && cy < creature.height)
+                b = creature.at_gl(cx, cy);
+            else if (fy >= 0 && fy < fel.height && x < fel.width)
+                b = fel.at_gl(x, fy);
             wrong += a.r != b.r || a.g != b.g || a.b != b.b;
+            wrong += (y < 80 || y >= 400) && f.at_gl(x, y) != a;
         }
     EXPECT_EQ(wrong, 0);
 
@@ -102,6 +137,30 @@ TEST(Lathe, BackdropSpritesAndWaves)
                 << "layer " << layer + 1 << " at (" << p[0] << ", " << p[1] << ")";
         }
     EXPECT_GT(inside, 40);
+
+    // Drifting, each layer moves as one, the two far ones up and the two near ones down as
+    // chan_x grows, each faster than the layer behind it. The column faces the viewer: most of
+    // its cells pass the culling.
+    int cells = 0;
+    const auto still = Bodies(0, &cells), moved = Bodies(1, &cells);
+    EXPECT_GT(cells, 29 * 15 * 4 * 3 / 4);
+    std::vector<float> rise;   // per size, largest red (smallest sprite, farthest layer) first
+    for (auto it = still.rbegin(); it != still.rend(); ++it) {
+        std::vector<float> dy;
+        for (auto [x, y] : it->second)
+            for (auto [x1, y1] : moved.at(it->first))
+                if (std::hypot(x1 - x, y1 - y) < 8)
+                    dy.push_back(std::fabs(x1 - x) < 0.05f ? y1 - y : 1e3f);
+        std::sort(dy.begin(), dy.end());
+        const float median = dy[dy.size() / 2];
+        const auto agree = std::count_if(dy.begin(), dy.end(), [&](float d) { return std::fabs(d - median) < 0.05f; });
+        EXPECT_GE(agree, std::max<long>(10, it->second.size() - 2)) << "size with red " << it->first;
+        rise.push_back(median);
+    }
+    ASSERT_EQ(rise.size(), 4u);
+    EXPECT_TRUE(0 < rise[0] && rise[0] < rise[1] && 0 > rise[2] && rise[2] > rise[3])
+        << rise[0] << " " << rise[1] << " " << rise[2] << " " << rise[3];
+    chan_x = drift;
 
     // The waves move in whole steps of ramp_a, travel down the column one ring per two steps,
     // each mid-cell ring one step ahead of the ring below it; at 24 they stay within the table.
