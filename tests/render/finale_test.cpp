@@ -62,21 +62,38 @@ TEST(FinaleDeathTest, LoaderRefusesWhatItWouldReadPast)
     }
 }
 
-TEST(Finale, BitmapAndFramesOfTheSixEntries)
+// Every font dot of a character is a 3 x 3 block in the character's own 24 columns; bytes
+// without a glyph (below 33, above 95, above 127) leave theirs blank. Loaded in a process of
+// its own, as the bitmap only ever gains dots.
+TEST(FinaleDeathTest, EveryCharacterInItsColumns)
 {
-    // Every font dot of a character is a 3 x 3 block; bytes without a glyph leave 24 blank columns.
-    OpenCapture();
-    std::ifstream in(QM_BUILD_DIR "/data/water.txt", std::ios::binary);
-    const std::string message{std::istreambuf_iterator<char>(in), {}};
-    ASSERT_GE(message.size(), 110u);
-    int lit = 0, wrong = 0;
-    for (int c = 0; c < 110 * 24; c++)
-        for (int row = 0; row < 15; row++) {
-            lit += Finale_TextCell(c, row);
-            wrong += Finale_TextCell(c, row) != DotFont_Cell(message[c / 24], row / 3, c % 24 / 3);
-        }
-    EXPECT_TRUE(wrong == 0 && lit > 0) << wrong << " wrong, " << lit << " lit";
+    const std::string glyphs = "FRJ7L!P/Q_", blanks(" `a~\x7f\x80\xff\0\t\xb0", 10);
+    std::string text(110, ' ');
+    for (int n = 0; n < 110; n++)
+        text[n] = n % 2 ? glyphs[n / 2 % 10] : blanks[n / 2 % 10];
+    const std::string path = testing::TempDir() + "finale_text.zaf";
+    std::ofstream(path, std::ios::binary) << Craft_Archive(
+        {{"siekierka", ZAF_TYPE_PICTURE, Craft_Picture(10, 15, 64, 32)},
+         {"butterfly", ZAF_TYPE_PICTURE, Craft_Picture(3, 1, 128, 256)},
+         {"water", ZAF_TYPE_DATA, text}});
+    auto load = [&] {
+        DotFont_Unpack(), ZAF_Open(path.c_str()), Finale_Load();
+        int wrong = 0, lit = 0;
+        for (int c = 0; c < 110 * 24; c++)
+            for (int row = 0; row < 15; row++) {
+                lit += Finale_TextCell(c, row);
+                wrong += Finale_TextCell(c, row) !=
+                         (c / 24 % 2 && DotFont_Cell(text[c / 24], row / 3, c % 24 / 3));
+            }
+        fprintf(stderr, "%d wrong, %d lit\n", wrong, lit);
+        exit(wrong || !lit);
+    };
+    EXPECT_EXIT(load(), testing::ExitedWithCode(0), "");
+}
 
+TEST(Finale, FramesOfTheSixEntries)
+{
+    OpenCapture();
     const Frame picture = Capture_ReadPng(QM_BUILD_DIR "/data/siekierka.png");
     EXPECT_TRUE(FirstFrameOf(36).black_gl(0, 0, 640, 480)) << "both comb halves off screen";
 
@@ -118,7 +135,24 @@ TEST(Finale, BitmapAndFramesOfTheSixEntries)
             EXPECT_NEAR(kept, edge ? 0.75 - flicker : 0.75 + flicker, 0.03) << flicker << ", " << y;
         }
     }
-    // The close: unscaled and uncovered at 0, as in the reveal; black at 1.
+    // Where flicker clears the band edges, the bottom one shows the butterfly's bottom row,
+    // its three tiles in order from x = 168.
+    const Frame butterfly = Capture_ReadPng(QM_BUILD_DIR "/data/butterfly.png");
+    int off = 0;
+    for (int x = 0; x < 384; x++)
+        off += Distance(edges_clear.at_gl(168 + x, 113), butterfly.at_gl(x, 0)) > 9;
+    EXPECT_EQ(off, 0);
+
+    // The close: unscaled and uncovered at 0, as in the reveal; half way, that frame grown by
+    // 1.5 about the middle of the window, stripes and all, at half its brightness; black at 1.
     EXPECT_TRUE(Draw(Finale_RenderLast, 0, 0, 0.1f) == Draw(Finale_RenderReveal, -4, 0, 0.1f));
+    const Frame start = Draw(Finale_RenderLast, 0, 0, 0.1f), half = Draw(Finale_RenderLast, 0.5f, 0, 0.1f);
+    double error = 0;
+    for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++) {
+            const Rgba a = half.at_gl(x, y), b = start.at_gl(int(320 + (x - 320) / 1.5), int(240 + (y - 240) / 1.5));
+            error += std::abs(2 * a.r - b.r) + std::abs(2 * a.g - b.g) + std::abs(2 * a.b - b.b);
+        }
+    EXPECT_LT(error / (640 * 480), 10);   // nearest texels; a zoom of 1.4 or 1.6 gives about 40
     EXPECT_TRUE(Draw(Finale_RenderLast, 1).black_gl(0, 0, 640, 480));
 }
