@@ -22,7 +22,7 @@ WINDOWS_TEST_PACKAGES := wine wine64 x11-apps
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test web serve-web test-web windows test-windows sanitize fuzz clean
+.PHONY: all deps build run test web serve-web test-web windows test-windows test-asan sanitize fuzz clean
 
 all: build
 
@@ -63,6 +63,13 @@ windows: build
 test-windows: windows
 	@tools/install-deps.sh $(WINDOWS_TEST_PACKAGES)
 	tests/windows/run.sh
+
+# CI's sanitizer step: the unit and render suites under ASan+UBSan in build-asan/, so that a
+# read out of range fails the run.
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address
+	cmake --build build-asan
+	cd build-asan && ctest -L 'unit|render' --output-on-failure --timeout 900
 
 # ASan+UBSan build and a TSan build, each running the whole test suite.
 sanitize: deps
