@@ -107,7 +107,7 @@ static int Figure()
             }
         fits += fit, figure = fit ? m : figure;
     }
-    EXPECT_GT(seen, 100) << "cells seen in entry " << Capture_CurrentEntry();
+    EXPECT_GT(seen, 100) << "cells seen in entry " << Player_CurrentEntry();
     return fits == 1 ? figure : -1;
 }
 
