@@ -69,7 +69,7 @@ test-windows: windows
 test-asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address
 	cmake --build build-asan
-	cd build-asan && ctest -L 'unit|render' --output-on-failure --timeout 900
+	cd build-asan && ctest -L 'unit|render' -j2 --output-on-failure --timeout 900
 
 # ASan+UBSan build and a TSan build, each running the whole test suite.
 sanitize: deps
