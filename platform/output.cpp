@@ -42,6 +42,19 @@ bool Output_ParseSize(const char *text, int *width, int *height)
     return true;
 }
 
+// Clears the whole output black, leaving the clear colour as it was and the scissor box on
+// the picture.
+static void clear_black()
+{
+    GLfloat colour[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, colour);
+    glScissor(0, 0, output_width, output_height);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(colour[0], colour[1], colour[2], colour[3]);
+    glScissor(picture.x, picture.y, picture.width, picture.height);
+}
+
 void Output_SetSize(int width, int height)
 {
     output_width = width;
@@ -54,14 +67,8 @@ void Output_SetSize(int width, int height)
     picture.x = (width - picture.width) / 2;
     picture.y = (height - picture.height) / 2;
 
-    glDisable(GL_SCISSOR_TEST);
-    GLfloat colour[4];
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, colour);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glClearColor(colour[0], colour[1], colour[2], colour[3]);
     glEnable(GL_SCISSOR_TEST);
-    glScissor(picture.x, picture.y, picture.width, picture.height);
+    clear_black();
     glViewport(picture.x, picture.y, picture.width, picture.height);
 }
 
@@ -103,13 +110,6 @@ void Output_Viewport(GLint x, GLint y, GLsizei width, GLsizei height)
 
 void Output_ClearBars()
 {
-    if (picture.width == output_width && picture.height == output_height)
-        return;
-    GLfloat colour[4];
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, colour);
-    glScissor(0, 0, output_width, output_height);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glClearColor(colour[0], colour[1], colour[2], colour[3]);
-    glScissor(picture.x, picture.y, picture.width, picture.height);
+    if (picture.width != output_width || picture.height != output_height)
+        clear_black();
 }
