@@ -94,7 +94,6 @@ static bool capture_open;
 static double capture_fps = 60.0;
 static int64_t next_frame;    // the frame Player_Step draws next
 static int64_t ticks_done;    // Timeline_Tick calls made so far
-static bool demo_over;
 static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
 
 static void advance_clock();
@@ -116,7 +115,6 @@ static void reset_counters()
 {
     next_frame = 0;
     ticks_done = 0;
-    demo_over = false;
     std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
 }
 
@@ -274,9 +272,7 @@ static bool advance_frame()
     require_open();
     advance_clock();
     bool over = Timeline_Advance() != 0;
-    if (over) {
-        demo_over = true;
-    } else if (scene_callback == Timeline_EnterScene) {
+    if (!over && Timeline_Entering()) {
         int entry = Player_CurrentEntry();
         if (entry_first_frame[entry] < 0)
             entry_first_frame[entry] = next_frame;
@@ -296,16 +292,14 @@ int Player_Step(bool quick)
 // Whether the frame after the one just advanced to belongs to another entry (or to nobody).
 static bool last_of_entry()
 {
-    float t = demo_time.load();
-    for (int64_t n = Player_TicksBefore(next_frame + 1, capture_fps) - ticks_done; n > 0; n--)
-        t = t + time_step.load();   // as Timeline_Tick adds
-    return t >= scene_script.end_time || Timeline_SwitchDue(t);
+    const int64_t ticks = Player_TicksBefore(next_frame + 1, capture_fps) - ticks_done;
+    return Timeline_EntryAhead(ticks) != current_entry;
 }
 
 int Player_Skip()
 {
     bool over = advance_frame();
-    if (!over && (scene_callback == Timeline_EnterScene || last_of_entry()))
+    if (!over && (Timeline_Entering() || last_of_entry()))
         draw_current(true);
     next_frame++;
     return over;
@@ -375,12 +369,8 @@ int Player_PeekEntry()
 {
     require_open();
     advance_clock();
-    if (demo_over || demo_time.load() >= scene_script.end_time)
-        return -1;
-    int entry = Player_CurrentEntry();
-    if (Timeline_SwitchDue(demo_time.load()))
-        return entries_left == 0 ? -1 : entry + 1;
-    return entry;
+    const SceneEntry *entry = Timeline_EntryAhead(0);
+    return entry ? int(entry - scene_entries) : -1;
 }
 
 PlayerMark Player_Mark()

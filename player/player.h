@@ -107,7 +107,7 @@ Frame Player_Read();
 // The index of the scene entry now current (0…41).
 int Player_CurrentEntry();
 // The entry the next frame will draw, or -1 if the demo ends there: advances the clock to
-// that frame's ticks, as its Player_Step would, and applies the timeline's switch rule.
+// that frame's ticks, as its Player_Step would, and asks the timeline.
 int Player_PeekEntry();
 
 // For replaying an entry from its start (the benchmark's wrap): the clocks as an entry's first

@@ -110,9 +110,37 @@ static float ramp(float from, float to, float speed, std::atomic<float> &clock)
     return value;
 }
 
-int Timeline_SwitchDue(float now)
+// What a frame at demo time now does: the end of the demo is tested first, then the switch.
+enum class FrameStep { stay, enter_next, end_of_time, end_of_entries };
+
+static FrameStep frame_step_at(float now)
 {
-    return now >= current_entry[1].start;
+    if (now >= timeline_script->end_time)
+        return FrameStep::end_of_time;
+    if (now < current_entry[1].start)
+        return FrameStep::stay;
+    return entries_left == 0 ? FrameStep::end_of_entries : FrameStep::enter_next;
+}
+
+const SceneEntry *Timeline_EntryAhead(int64_t ticks)
+{
+    float now = demo_time.load();
+    const float s = time_step.load();
+    for (; ticks > 0; ticks--)
+        now = now + s;   // as Timeline_Tick adds, in single precision
+    switch (frame_step_at(now)) {
+    case FrameStep::stay:
+        return current_entry;
+    case FrameStep::enter_next:
+        return current_entry + 1;
+    default:
+        return nullptr;
+    }
+}
+
+int Timeline_Entering(void)
+{
+    return scene_callback == Timeline_EnterScene;
 }
 
 void Timeline_ResetEntryClocks(void)
@@ -124,17 +152,18 @@ void Timeline_ResetEntryClocks(void)
 
 int Timeline_Advance(void)
 {
-    float now = demo_time.load();
-    if (now >= timeline_script->end_time) {
+    const float now = demo_time.load();
+    const FrameStep step = frame_step_at(now);
+    if (step == FrameStep::end_of_time) {
         if (timeline_debug)
             puts("QM_x: end of demo time.");
         return 1;
     }
 
-    if (Timeline_SwitchDue(now)) {
+    if (step != FrameStep::stay) {
         if (timeline_debug)
             printf("%+.3f\n", now);
-        if (entries_left == 0) {
+        if (step == FrameStep::end_of_entries) {
             if (timeline_debug)
                 puts("QM_x: end of effects.");
             return 1;
