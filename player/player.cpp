@@ -373,6 +373,25 @@ int Player_PeekEntry()
     return entry ? int(entry - scene_entries) : -1;
 }
 
+int Player_SkipToEntry(int entry)
+{
+    require_open();
+    const int first = int(scene_script.first_entry - scene_entries);
+    if (entry < first || entry > first + scene_script.last_index)
+        throw PlayerError("scene entry " + std::to_string(entry) + " is not played");
+    for (;;) {
+        const int next = Player_PeekEntry();
+        if (next == entry)
+            return 0;
+        if (next < 0)
+            return 1;
+        if (next > entry)
+            throw PlayerError("scene entry " + std::to_string(entry) +
+                              " has passed: frames are drawn forward only");
+        Player_Skip();
+    }
+}
+
 PlayerMark Player_Mark()
 {
     require_open();

@@ -109,6 +109,10 @@ int Player_CurrentEntry();
 // The entry the next frame will draw, or -1 if the demo ends there: advances the clock to
 // that frame's ticks, as its Player_Step would, and asks the timeline.
 int Player_PeekEntry();
+// Skips (Player_Skip) until the next frame belongs to entry e: a Player_Step then draws the
+// entry's first frame, or its next one if it has begun. Returns 1 if the demo ends first. An
+// entry the player has passed, or one the script does not play, is an error.
+int Player_SkipToEntry(int e);
 
 // For replaying an entry from its start (the benchmark's wrap): the clocks as an entry's first
 // frame finds them. Mark before drawing that frame; Rewind makes the next frame repeat it

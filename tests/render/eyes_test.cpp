@@ -116,8 +116,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     // Entry 8's first frame is cleared before its init sets black, in the colour the scenes
     // before it left; then the band rises from below until the screen is white. Entry 9 starts
     // with the curtain closed.
-    while (Player_PeekEntry() != 8)
-        Player_Skip();
+    ASSERT_EQ(Player_SkipToEntry(8), 0);
     GLfloat clear[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
     Rgba p = FirstFrameOf(8).at_gl(320, 240);

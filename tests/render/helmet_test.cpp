@@ -123,8 +123,7 @@ TEST(Helmet, FontShellAndLightReach)
 TEST(Helmet, BarsAndTextWhereTheLightFalls)
 {
     OpenCapture();
-    while (Player_PeekEntry() != 28)
-        Player_Skip();
+    ASSERT_EQ(Player_SkipToEntry(28), 0);
     const std::tuple<double, bool, const char *> cases[] = {
         {0, false, "first frame: the text starts right of the light's reach"},
         {139.5, true, "Q and U under the light"},
