@@ -28,43 +28,10 @@ Rgba Frame::at_gl(int x, int y) const
     return Rgba{p[0], p[1], p[2], p[3]};
 }
 
-static void check_rect(const Frame &f, int x, int y, int w, int h)
-{
-    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > f.width || y + h > f.height)
-        throw PlayerError("rectangle lies outside the frame or is empty");
-}
-
-MeanColour Frame::mean_gl(int x, int y, int w, int h) const
-{
-    check_rect(*this, x, y, w, h);
-    double sum[3] = {0, 0, 0};
-    for (int row = y; row < y + h; row++) {
-        for (int col = x; col < x + w; col++) {
-            const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
-            for (int c = 0; c < 3; c++)
-                sum[c] += p[c];
-        }
-    }
-    double n = double(w) * h;
-    return MeanColour{sum[0] / n, sum[1] / n, sum[2] / n};
-}
-
-bool Frame::black_gl(int x, int y, int w, int h) const
-{
-    check_rect(*this, x, y, w, h);
-    for (int row = y; row < y + h; row++) {
-        for (int col = x; col < x + w; col++) {
-            const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
-            if (p[0] || p[1] || p[2])
-                return false;
-        }
-    }
-    return true;
-}
-
 Frame Frame::box_down(int x, int y, int w, int h, int tw, int th) const
 {
-    check_rect(*this, x, y, w, h);
+    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > width || y + h > height)
+        throw PlayerError("rectangle lies outside the frame or is empty");
     if (tw <= 0 || th <= 0 || tw > w || th > h)
         throw PlayerError("a box filter only shrinks, to a size of at least 1 x 1");
     Frame out;
@@ -76,11 +43,18 @@ Frame Frame::box_down(int x, int y, int w, int h, int tw, int th) const
         int y0 = y + int(int64_t(ty) * h / th), y1 = y + int(int64_t(ty + 1) * h / th);
         for (int tx = 0; tx < tw; tx++) {
             int x0 = x + int(int64_t(tx) * w / tw), x1 = x + int(int64_t(tx + 1) * w / tw);
-            MeanColour m = mean_gl(x0, y0, x1 - x0, y1 - y0);
+            double sum[3] = {0, 0, 0};
+            for (int row = y0; row < y1; row++) {
+                for (int col = x0; col < x1; col++) {
+                    const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
+                    for (int c = 0; c < 3; c++)
+                        sum[c] += p[c];
+                }
+            }
+            const double n = double(x1 - x0) * (y1 - y0);
             uint8_t *p = &out.rgba[(size_t(ty) * tw + tx) * 4];
-            p[0] = uint8_t(m.r);
-            p[1] = uint8_t(m.g);
-            p[2] = uint8_t(m.b);
+            for (int c = 0; c < 3; c++)
+                p[c] = uint8_t(sum[c] / n);
             p[3] = 255;
         }
     }

@@ -27,10 +27,6 @@ struct Rgba {
     bool operator==(const Rgba &) const = default;
 };
 
-struct MeanColour {
-    double r, g, b;
-};
-
 // One read-back frame: RGBA bytes with rows bottom-up, as OpenGL reads them. Coordinates
 // named _gl count y from the bottom row, as OpenGL's window coordinates do.
 struct Frame {
@@ -39,10 +35,6 @@ struct Frame {
     std::vector<uint8_t> rgba;
 
     Rgba at_gl(int x, int y) const;
-    // Mean colour (0…255 per channel) of the w × h rectangle whose lower left pixel is (x, y).
-    MeanColour mean_gl(int x, int y, int w, int h) const;
-    // Whether every pixel of that rectangle has zero red, green and blue.
-    bool black_gl(int x, int y, int w, int h) const;
     // The w × h rectangle at (x, y) shrunk to tw × th by averaging the pixels each target
     // pixel covers, truncated (alpha 255).
     Frame box_down(int x, int y, int w, int h, int tw, int th) const;

@@ -59,8 +59,8 @@ bool TileAsIn(const Frame &a, const Frame &b, int column, int row)
 {
     for (int x : {2, 17})
         for (int y : {2, 17}) {
-            MeanColour p = a.mean_gl(32 * column + x, 32 * row + y, 12, 12);
-            MeanColour q = b.mean_gl(32 * column + x, 32 * row + y, 12, 12);
+            MeanColour p = MeanGl(a, 32 * column + x, 32 * row + y, 12, 12);
+            MeanColour q = MeanGl(b, 32 * column + x, 32 * row + y, 12, 12);
             if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 80)
                 return false;
         }
@@ -117,8 +117,8 @@ TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
     for (auto [y, rightwards] : {std::pair{10, true}, {120, false}, {300, true}, {430, false}})
         for (int half : {0, 320}) {
             const int closed = rightwards ? half : half + 280, open = rightwards ? half + 280 : half;
-            EXPECT_TRUE(mid.black_gl(closed, y, 40, 40)) << "band at " << y << ", x " << closed;
-            EXPECT_FALSE(mid.black_gl(open, y, 40, 40)) << "band at " << y << ", x " << open;
+            EXPECT_TRUE(BlackGl(mid, closed, y, 40, 40)) << "band at " << y << ", x " << closed;
+            EXPECT_FALSE(BlackGl(mid, open, y, 40, 40)) << "band at " << y << ", x " << open;
         }
 
     // The last frame: black but for three lines of the clear colour between the bands.
@@ -128,9 +128,9 @@ TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
         last = Player_Read();
     }
     for (auto [y, h] : {std::pair{0, 80}, {82, 157}, {241, 157}, {400, 80}})
-        EXPECT_TRUE(last.black_gl(0, y, 640, h)) << "band from y " << y;
+        EXPECT_TRUE(BlackGl(last, 0, y, 640, h)) << "band from y " << y;
     for (int y : {80, 81, 239, 240, 398, 399}) {
-        MeanColour line = last.mean_gl(0, y, 640, 1);
+        MeanColour line = MeanGl(last, 0, y, 640, 1);
         EXPECT_TRUE(line.r > 253 && line.g > 202 && line.g < 206 && line.b > 176 && line.b < 180)
             << "line y " << y << ": " << line.r << " " << line.g << " " << line.b;
     }

@@ -32,7 +32,7 @@ Frame Draw(bool quick = false)
     if (quick)
         return {};
     Frame f = Player_Read();
-    EXPECT_TRUE(f.black_gl(0, 0, 640, 80) && f.black_gl(0, 400, 640, 80)) << "letterbox";
+    EXPECT_TRUE(BlackGl(f, 0, 0, 640, 80) && BlackGl(f, 0, 400, 640, 80)) << "letterbox";
     return f;
 }
 
@@ -51,10 +51,10 @@ TEST_P(DotWallFade, MiddleBrightensFromBlackInEntry16AndDarkensToBlackInEntry20)
         // Every tenth frame is read, and in entry 20 every frame once the fade is nearly done.
         f = Draw(k % 10 != 0 && (rising || chan_y < 0.85f));
         if (k == 0 && rising) {
-            EXPECT_TRUE(f.black_gl(0, 0, 640, 480)) << "the fade channel starts at 1";
+            EXPECT_TRUE(BlackGl(f, 0, 0, 640, 480)) << "the fade channel starts at 1";
         }
         if (k % 10 == 0) {
-            MeanColour middle = f.mean_gl(0, 200, 640, 80);
+            MeanColour middle = MeanGl(f, 0, 200, 640, 80);
             seen.push_back(middle.r + middle.g + middle.b);
         }
     }

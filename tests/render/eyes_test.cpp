@@ -140,7 +140,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
         Player_Step();
         ASSERT_EQ(std::nearbyint(ramp_a), step);
         Frame f = Player_Read();
-        EXPECT_LT(f.mean_gl(0, 226, 260, 28).r, 30);
+        EXPECT_LT(MeanGl(f, 0, 226, 260, 28).r, 30);
         EXPECT_TRUE(left < 0 ? Range(f, 280, 224, 32, 32).second < 60
                              : ShowsPicture(f, 280, 224, eyes, 64 * left, 32, 32));
         EXPECT_TRUE(right < 0 ? Range(f, 328, 224, 32, 32).second < 60
@@ -152,7 +152,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     Frame net = FirstFrameOf(11);
     EXPECT_LE(Range(net, 0, 239, 640, 2).second, 1);
     for (int y = 250; y < 410; y += 40)
-        EXPECT_GT(net.mean_gl(0, y + 40, 640, 1).r, net.mean_gl(0, y, 640, 1).r + 10) << y;
+        EXPECT_GT(MeanGl(net, 0, y + 40, 640, 1).r, MeanGl(net, 0, y, 640, 1).r + 10) << y;
     EXPECT_TRUE(ShowsPicture(net, 0, 0, lower, 0, 640, 64));
     EXPECT_TRUE(ShowsPicture(net, 0, 416, upper, 0, 640, 64));
 

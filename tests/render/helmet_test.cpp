@@ -136,7 +136,7 @@ TEST(Helmet, BarsAndTextWhereTheLightFalls)
         Player_Step();
         const Frame f = Player_Read();
         ASSERT_EQ(Player_CurrentEntry(), 28);
-        EXPECT_TRUE(f.black_gl(0, 0, 80, 480) && f.black_gl(600, 0, 40, 480));
+        EXPECT_TRUE(BlackGl(f, 0, 0, 80, 480) && BlackGl(f, 600, 0, 40, 480));
         int cleared = 0;   // pixels left in the clear colour beside the bars
         for (int y = 0; y < 480; y++)
             for (int x : {80, 599})

@@ -10,6 +10,7 @@
 
 #include "apps/capture/capture.h"
 #include "platform/output.h"
+#include "support/frame_checks.h"
 #include "support/process.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
@@ -100,11 +101,11 @@ TEST(OutputSize, BarsStayBlackAndThePictureLiesWhereItShould)
     for (size_t i = 0; i < times.size(); i++) {
         Frame f = Capture_FrameAt(std::stod(times[i]));
         ASSERT_EQ(f.width, 1920);
-        EXPECT_TRUE(f.black_gl(0, 0, 240, 1080)) << times[i] << ": left bar";
-        EXPECT_TRUE(f.black_gl(1680, 0, 240, 1080)) << times[i] << ": right bar";
+        EXPECT_TRUE(BlackGl(f, 0, 0, 240, 1080)) << times[i] << ": left bar";
+        EXPECT_TRUE(BlackGl(f, 1680, 0, 240, 1080)) << times[i] << ": right bar";
         // The picture reaches its edges: its outermost columns are drawn.
         for (int x : {240, 1679})
-            EXPECT_GT(f.mean_gl(x, 0, 1, 1080).r, 50) << times[i] << ": column " << x;
+            EXPECT_GT(MeanGl(f, x, 0, 1, 1080).r, 50) << times[i] << ": column " << x;
         Frame down = f.box_down(240, 0, 1440, 1080, 640, 480);
         EXPECT_LT(MeanDifference(down, small[i]), 4.0) << times[i];
 

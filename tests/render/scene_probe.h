@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "apps/capture/capture.h"
+#include "support/frame_checks.h"
 
 // Under CTest every case runs in a process of its own: the first to need the capture opens it.
 inline void OpenCapture()
