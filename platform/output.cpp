@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdint>
 
-static int output_width = 640;
-static int output_height = 480;
-static OutputRect picture = {0, 0, 640, 480};
+static int output_width = scene_width;
+static int output_height = scene_height;
+static OutputRect picture = {0, 0, scene_width, scene_height};
 
 bool Output_SizeFits(int width, int height)
 {
@@ -95,10 +95,10 @@ static int map_edge(int v, int units, int origin, int pixels)
 
 OutputRect Output_Map(int x, int y, int width, int height)
 {
-    int x0 = map_edge(x, 640, picture.x, picture.width);
-    int y0 = map_edge(y, 480, picture.y, picture.height);
-    int x1 = map_edge(x + width, 640, picture.x, picture.width);
-    int y1 = map_edge(y + height, 480, picture.y, picture.height);
+    int x0 = map_edge(x, scene_width, picture.x, picture.width);
+    int y0 = map_edge(y, scene_height, picture.y, picture.height);
+    int x1 = map_edge(x + width, scene_width, picture.x, picture.width);
+    int y1 = map_edge(y + height, scene_height, picture.y, picture.height);
     return {x0, y0, x1 - x0, y1 - y0};
 }
 

@@ -13,9 +13,7 @@
 #include <string>
 #include <vector>
 
-// The scenes' own units, and the output's size unless one is asked for.
-constexpr int player_width = 640;
-constexpr int player_height = 480;
+#include "platform/output.h"
 
 // Every failure of the player and of the front ends over it: a message fit for one line.
 struct PlayerError : std::runtime_error {
@@ -44,8 +42,8 @@ struct Frame {
 struct PlayerSetup {
     std::string data_dir;   // where quiet_moss.zaf is read; empty: the working directory
     double fps = 60.0;
-    int width = player_width;   // the output's size: the picture is the largest 4:3 within
-    int height = player_height;
+    int width = scene_width;   // the output's size: the picture is the largest 4:3 within
+    int height = scene_height;
 };
 
 // Sets the output's size, runs the loaders and prepares the timeline, on a current context

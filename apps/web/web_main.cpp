@@ -330,7 +330,7 @@ int main(void)
     // where a window shows the colours alone.
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-    if (!SDL_SetVideoMode(player_width, player_height, 32, SDL_OPENGL)) {
+    if (!SDL_SetVideoMode(scene_width, scene_height, 32, SDL_OPENGL)) {
         page_fail("no WebGL context");
         return 1;
     }

@@ -178,7 +178,7 @@ TEST(CaptureSkip, BinarySeekMatchesEveryFrameDrawn)
         std::string name = "/frame_" + t + ".png";
         EXPECT_EQ(Run_Command("cmp " + dirs[0] + name + " " + dirs[1] + name).status, 0) << t;
         Frame f = Capture_ReadPng(dirs[0] + name);
-        shown += !BlackGl(f, 0, 0, player_width, player_height);
+        shown += !BlackGl(f, 0, 0, scene_width, scene_height);
     }
     EXPECT_GE(shown, int(times.size()) / 2) << "most compared frames are black: they prove little";
     for (const std::string &dir : dirs)

@@ -82,7 +82,7 @@ TEST(PlayerRestart, StartLoadedDrawsTheCapturesFrames)
                                   dir + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.output;
 
-    HeadlessGL_Open(player_width, player_height);
+    HeadlessGL_Open(scene_width, scene_height);
     ZAF_Open((std::string(QM_BUILD_DIR) + "/quiet_moss.zaf").c_str());
     Boot_Load();
     Timeline_Prepare(&scene_script, 0);
