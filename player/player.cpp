@@ -64,8 +64,8 @@ Frame Frame::box_down(int x, int y, int w, int h, int tw, int th) const
 // ---------------------------------------------------------------------------------------------
 // Start-up
 
-static bool capture_open;
-static double capture_fps = 60.0;
+static bool player_open;
+static double player_fps = 60.0;
 static int64_t next_frame;    // the frame Player_Step draws next
 static int64_t ticks_done;    // Timeline_Tick calls made so far
 static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
@@ -75,8 +75,8 @@ static void require_open();
 
 static void check_setup(const PlayerSetup &setup)
 {
-    if (capture_open)
-        throw PlayerError("the capture is already open: the loaders run once per process");
+    if (player_open)
+        throw PlayerError("the player is already open: the loaders run once per process");
     if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
         throw PlayerError("frames per second must be a positive number");
     if (!Output_SizeFits(setup.width, setup.height))
@@ -95,7 +95,7 @@ static void reset_counters()
 void Player_Start(const PlayerSetup &setup)
 {
     check_setup(setup);
-    capture_fps = setup.fps;
+    player_fps = setup.fps;
     // Before the first init compiles a viewport into a list.
     Output_SetSize(setup.width, setup.height);
 
@@ -108,15 +108,15 @@ void Player_Start(const PlayerSetup &setup)
     Loading_Walk([](uint32_t) {});
     Timeline_Prepare(&scene_script, 0);
     reset_counters();
-    capture_open = true;
+    player_open = true;
 }
 
 void Player_StartLoaded(const PlayerSetup &setup)
 {
     check_setup(setup);
-    capture_fps = setup.fps;
+    player_fps = setup.fps;
     Output_SetSize(setup.width, setup.height);
-    capture_open = true;
+    player_open = true;
     Player_Restart();
 }
 
@@ -160,12 +160,12 @@ void Player_Restart()
 
 bool Player_IsOpen()
 {
-    return capture_open;
+    return player_open;
 }
 
 double Player_Fps()
 {
-    return capture_fps;
+    return player_fps;
 }
 
 std::string Player_Renderer()
@@ -215,8 +215,8 @@ int64_t Player_FrameIndex(double t, double fps)
 
 static void require_open()
 {
-    if (!capture_open)
-        throw PlayerError("the capture is not open");
+    if (!player_open)
+        throw PlayerError("the player is not open");
 }
 
 int64_t Player_NextFrame()
@@ -266,7 +266,7 @@ int Player_Step(bool quick)
 // Whether the frame after the one just advanced to belongs to another entry (or to nobody).
 static bool last_of_entry()
 {
-    const int64_t ticks = Player_TicksBefore(next_frame + 1, capture_fps) - ticks_done;
+    const int64_t ticks = Player_TicksBefore(next_frame + 1, player_fps) - ticks_done;
     return Timeline_EntryAhead(ticks) != current_entry;
 }
 
@@ -334,7 +334,7 @@ int Player_CurrentEntry()
 
 static void advance_clock()
 {
-    for (int64_t target = Player_TicksBefore(next_frame, capture_fps); ticks_done < target;
+    for (int64_t target = Player_TicksBefore(next_frame, player_fps); ticks_done < target;
          ticks_done++)
         Timeline_Tick(10, nullptr);
 }

@@ -67,7 +67,8 @@ EM_JS(void, page_demo_ended, (int hold_ms), { qm.end(hold_ms); });
 // ---------------------------------------------------------------------------------------------
 // State
 
-constexpr double player_fps = 60.0;
+// Frames of demo time the page plays per second, as qm-capture draws them by default.
+constexpr double page_fps = 60.0;
 
 enum class Phase { idle, loading, playing, ended };
 static Phase phase = Phase::idle;
@@ -110,7 +111,7 @@ static void draw_boot_frame(void)
 
 static void start_player(void)
 {
-    Player_StartLoaded(PlayerSetup{"", player_fps, Output_Width(), Output_Height()});
+    Player_StartLoaded(PlayerSetup{"", page_fps, Output_Width(), Output_Height()});
     phase = Phase::playing;
     clock_set(0.0);
 }
@@ -163,10 +164,11 @@ static void end_demo(int hold_ms)
 static void count_frame(void)
 {
     glFlush();
-    page_count_frame(demo_time.load(), double(Player_NextFrame() - 1) / player_fps);
+    page_count_frame(demo_time.load(), double(Player_NextFrame() - 1) / page_fps);
 }
 
-static void frame(void)
+// Once per browser frame: a loading step under the boot screen, or the latest demo frame due.
+static void browser_frame(void)
 {
     // Keys are the page's; SDL's queue is only emptied, so that nothing piles up in it.
     SDL_Event event;
@@ -181,7 +183,7 @@ static void frame(void)
     if (phase != Phase::playing)
         return;
     // The latest frame the clock has reached; the one on screen until the next is due.
-    const int64_t due = int64_t(std::floor(clock_now() * player_fps));
+    const int64_t due = int64_t(std::floor(clock_now() * page_fps));
     if (due < Player_NextFrame())
         return;
     if (Player_SkipTo(due) || Player_Step(false)) {
@@ -203,7 +205,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int qm_seek(double t, int grab)
         return 1;
     if (!Player_IsOpen())
         finish_loading();
-    const int64_t k = Player_FrameIndex(t, player_fps);
+    const int64_t k = Player_FrameIndex(t, page_fps);
     FSOUND_STREAM *music = music_stream;
     music_stream = nullptr;   // the entries passed on the way would start it from 0
     if (k < Player_NextFrame())
@@ -234,7 +236,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int qm_start(double t)
     phase = Phase::loading;
     step_due = 0.0;
     clock_set(0.0);
-    emscripten_set_main_loop(frame, 0, 0);
+    emscripten_set_main_loop(browser_frame, 0, 0);
     return t > 0.0 ? qm_seek(t, 0) : 0;
 }
 
@@ -247,7 +249,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void qm_run(int run)
         return;
     clock_at = clock_now();
     if (!run && phase == Phase::playing && Player_NextFrame() > 0)
-        clock_at = std::min(clock_at, double(Player_NextFrame() - 1) / player_fps);
+        clock_at = std::min(clock_at, double(Player_NextFrame() - 1) / page_fps);
     clock_since = run ? emscripten_get_now() : -1;
 }
 
@@ -294,7 +296,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE double qm_entry_start(int e)
 // The frame qm-capture writes for --at T at the canvas's size, then optionally N more timed.
 static void show_frame_at(double t)
 {
-    Player_Start(PlayerSetup{"", player_fps, Output_Width(), Output_Height()});
+    Player_Start(PlayerSetup{"", page_fps, Output_Width(), Output_Height()});
     if (!(t >= 0.0) || !(t < scene_script.end_time)) {
         page_fail("at= wants a demo time in seconds within the demo");
         return;
