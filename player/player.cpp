@@ -105,7 +105,7 @@ void Player_Start(const PlayerSetup &setup)
                               : (std::filesystem::path(setup.data_dir) / "quiet_moss.zaf").string();
     ZAF_Open(archive.c_str());
     Boot_Load();
-    Loading_Walk([](uint32_t) {});
+    Loading_Walk(0, [](uint32_t) {});
     Timeline_Prepare(&scene_script, 0);
     reset_counters();
     player_open = true;

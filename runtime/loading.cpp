@@ -58,11 +58,12 @@ std::atomic<int> loader_flags[loader_flag_count];
 
 static SDL_Thread *loader_thread;
 
-void Loading_Do(const LoadingStep &step)
+uint32_t Loading_Take(int i)
 {
+    const LoadingStep &step = loading_steps[i];
     switch (step.kind) {
     case StepKind::Delay:
-        break;
+        return uint32_t(step.value);
     case StepKind::Load:
         step.loader();
         break;
@@ -78,15 +79,14 @@ void Loading_Do(const LoadingStep &step)
         time_step = 0.01f;
         break;
     }
+    return 0;
 }
 
-void Loading_Walk(void (*delay)(uint32_t ms))
+void Loading_Walk(int from, void (*wait)(uint32_t ms))
 {
-    for (const LoadingStep &step : loading_steps) {
-        if (step.kind == StepKind::Delay)
-            delay(step.value);
-        else
-            Loading_Do(step);
+    for (int i = from; i < loading_step_count; i++) {
+        if (const uint32_t ms = Loading_Take(i))
+            wait(ms);
     }
 }
 
@@ -99,7 +99,7 @@ int Loading_Thread(void *)
 {
     if (time_step.load() != 0.0f)
         return 0;
-    Loading_Walk(sdl_delay);
+    Loading_Walk(0, sdl_delay);
     return 0;
 }
 

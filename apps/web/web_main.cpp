@@ -121,11 +121,7 @@ static void run_loading_step(void)
 {
     if (clock_now() < step_due)
         return;
-    const LoadingStep &step = loading_steps[next_step++];
-    if (step.kind == StepKind::Delay)
-        step_due = clock_now() + step.value / 1000.0;
-    else
-        Loading_Do(step);
+    step_due = clock_now() + Loading_Take(next_step++) / 1000.0;
     if (next_step == loading_step_count)
         start_player();
 }
@@ -133,9 +129,8 @@ static void run_loading_step(void)
 // What is left of the loading sequence, without its pauses.
 static void finish_loading(void)
 {
-    for (; next_step < loading_step_count; next_step++)
-        if (loading_steps[next_step].kind != StepKind::Delay)
-            Loading_Do(loading_steps[next_step]);
+    Loading_Walk(next_step, [](uint32_t) {});
+    next_step = loading_step_count;
     start_player();
 }
 

@@ -87,7 +87,7 @@ TEST(PlayerRestart, StartLoadedDrawsTheCapturesFrames)
     Boot_Load();
     Timeline_Prepare(&scene_script, 0);
     for (int i = 0; i < loading_step_count; i++) {
-        Loading_Do(loading_steps[i]);
+        Loading_Take(i);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         ASSERT_EQ(Timeline_Frame(), 0);
     }
