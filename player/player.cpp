@@ -2,7 +2,7 @@
 // made current: qm-capture's EGL framebuffer, or the browser build's canvas.
 #include "player/player.h"
 
-#include <GL/gl.h>
+#include "platform/scene_gl.h"   // the browser's GL layer sees quick frames' scissor
 
 #include <algorithm>
 #include <cmath>

@@ -29,8 +29,6 @@ target_link_libraries(qm_gl_compat PUBLIC qm_output)
 
 add_library(qm_core STATIC)
 target_include_directories(qm_core PUBLIC ${CMAKE_SOURCE_DIR})
-# Every demo source draws through the GL layer without knowing it.
-target_compile_options(qm_core PUBLIC -include ${web_dir}/gl_compat.h)
 target_link_libraries(qm_core PUBLIC qm_gl_compat qm_sound zlib_web)
 foreach(dir timeline assets scenes runtime player)
   add_subdirectory(${dir})

@@ -30,6 +30,7 @@
 #include "assets/zaf.h"
 #include "platform/fsound.h"
 #include "platform/output.h"
+#include "platform/scene_gl.h"   // the GL layer under every call, the scenes' and these
 #include "player/player.h"
 #include "runtime/loading.h"
 #include "runtime/options.h"

@@ -36,7 +36,6 @@ add_library(qm_core STATIC)
 target_include_directories(qm_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qm_core PUBLIC PkgConfig::SDL OpenGL::GL OpenGL::GLU ZLIB::ZLIB qm_sound
   qm_output)
-target_compile_options(qm_core PRIVATE -include ${CMAKE_SOURCE_DIR}/platform/scene_viewport.h)
 foreach(dir timeline assets scenes runtime apps/demo)
   add_subdirectory(${CMAKE_SOURCE_DIR}/${dir} ${dir})
 endforeach()
