@@ -16,8 +16,26 @@
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
 
-// ---------------------------------------------------------------------------------------------
-// Frame
+// ---- module state ---------------------------------------------------------------------------
+
+static bool player_open;
+static double player_fps = 60.0;
+static int64_t next_frame;    // the frame Player_Step draws next
+static int64_t ticks_done;    // Timeline_Tick calls made so far
+static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
+
+// Helpers, defined at the end of the file.
+static void require_open();
+static void check_setup(const PlayerSetup &setup);
+static void reset_counters();
+static void reset_gl_state();
+static void advance_clock();
+static bool advance_frame();
+static bool last_of_entry();
+static void draw_current(bool quick);
+static bool near_whole(double x, double *whole);
+
+// ---- frames ---------------------------------------------------------------------------------
 
 Rgba Frame::at_gl(int x, int y) const
 {
@@ -61,36 +79,7 @@ Frame Frame::box_down(int x, int y, int w, int h, int tw, int th) const
     return out;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Start-up
-
-static bool player_open;
-static double player_fps = 60.0;
-static int64_t next_frame;    // the frame Player_Step draws next
-static int64_t ticks_done;    // Timeline_Tick calls made so far
-static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
-
-static void advance_clock();
-static void require_open();
-
-static void check_setup(const PlayerSetup &setup)
-{
-    if (player_open)
-        throw PlayerError("the player is already open: the loaders run once per process");
-    if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
-        throw PlayerError("frames per second must be a positive number");
-    if (!Output_SizeFits(setup.width, setup.height))
-        throw PlayerError("an output size needs both dimensions from " +
-                          std::to_string(output_min_size) + " to " +
-                          std::to_string(output_max_size));
-}
-
-static void reset_counters()
-{
-    next_frame = 0;
-    ticks_done = 0;
-    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
-}
+// ---- start-up and restart -------------------------------------------------------------------
 
 void Player_Start(const PlayerSetup &setup)
 {
@@ -118,32 +107,6 @@ void Player_StartLoaded(const PlayerSetup &setup)
     Output_SetSize(setup.width, setup.height);
     player_open = true;
     Player_Restart();
-}
-
-// What a new context holds, for every piece of GL state that the scenes and the picture lists
-// change: the first entries inherit it, as they do in a fresh process. Colour and texture
-// coordinate are current values that a vertex without its own would take.
-static void reset_gl_state()
-{
-    for (GLenum cap : {GL_BLEND, GL_CULL_FACE, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D})
-        glDisable(cap);
-    glBlendFunc(GL_ONE, GL_ZERO);
-    glClearColor(0, 0, 0, 0);
-    glFrontFace(GL_CCW);
-    glCullFace(GL_BACK);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glShadeModel(GL_SMOOTH);
-    glColor4f(1, 1, 1, 1);
-    glTexCoord2f(0, 0);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
-        glMatrixMode(mode);
-        glLoadIdentity();
-    }
 }
 
 void Player_Restart()
@@ -179,19 +142,7 @@ std::string Player_Renderer()
     return text(GL_RENDERER) + ", OpenGL " + text(GL_VERSION);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Virtual clock
-
-// Whole numbers computed in floating point may land a hair off; within this they count as whole.
-static bool near_whole(double x, double *whole)
-{
-    double r = std::nearbyint(x);
-    if (std::fabs(x - r) <= 1e-9 * std::max(1.0, std::fabs(x))) {
-        *whole = r;
-        return true;
-    }
-    return false;
-}
+// ---- virtual clock --------------------------------------------------------------------------
 
 int64_t Player_TicksBefore(int64_t k, double fps)
 {
@@ -213,45 +164,11 @@ int64_t Player_FrameIndex(double t, double fps)
     return int64_t(std::ceil(x));
 }
 
-static void require_open()
-{
-    if (!player_open)
-        throw PlayerError("the player is not open");
-}
+// ---- stepping and skipping ------------------------------------------------------------------
 
 int64_t Player_NextFrame()
 {
     return next_frame;
-}
-
-// The scenes never touch the scissor test, which the output keeps on around the picture, so an
-// empty box drops every fragment of a quick frame (the clear included) without changing
-// anything they draw with or keep.
-static void draw_current(bool quick)
-{
-    if (quick)
-        glScissor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (scene_callback)
-        scene_callback();
-    if (quick) {
-        const OutputRect p = Output_Picture();
-        glScissor(p.x, p.y, p.width, p.height);
-    }
-}
-
-// Moves the timeline on to the next frame; true once the demo is over.
-static bool advance_frame()
-{
-    require_open();
-    advance_clock();
-    bool over = Timeline_Advance() != 0;
-    if (!over && Timeline_Entering()) {
-        int entry = Player_CurrentEntry();
-        if (entry_first_frame[entry] < 0)
-            entry_first_frame[entry] = next_frame;
-    }
-    return over;
 }
 
 int Player_Step(bool quick)
@@ -261,13 +178,6 @@ int Player_Step(bool quick)
         draw_current(quick);
     next_frame++;
     return over;
-}
-
-// Whether the frame after the one just advanced to belongs to another entry (or to nobody).
-static bool last_of_entry()
-{
-    const int64_t ticks = Player_TicksBefore(next_frame + 1, player_fps) - ticks_done;
-    return Timeline_EntryAhead(ticks) != current_entry;
 }
 
 int Player_Skip()
@@ -306,39 +216,6 @@ int Player_DrawTo(int64_t k)
     return 0;
 }
 
-int64_t Player_EntryFirstFrame(int entry)
-{
-    require_open();
-    if (entry < 0 || entry >= scene_entry_count)
-        throw PlayerError("no scene entry " + std::to_string(entry));
-    return entry_first_frame[entry];
-}
-
-Frame Player_Read()
-{
-    require_open();
-    Frame f;
-    f.width = Output_Width();
-    f.height = Output_Height();
-    f.rgba.resize(size_t(f.width) * f.height * 4);
-    // Rows of RGBA pixels are aligned under any pack alignment.
-    glReadPixels(0, 0, f.width, f.height, GL_RGBA, GL_UNSIGNED_BYTE, f.rgba.data());
-    return f;
-}
-
-int Player_CurrentEntry()
-{
-    require_open();
-    return int(current_entry - scene_entries);
-}
-
-static void advance_clock()
-{
-    for (int64_t target = Player_TicksBefore(next_frame, player_fps); ticks_done < target;
-         ticks_done++)
-        Timeline_Tick(10, nullptr);
-}
-
 int Player_PeekEntry()
 {
     require_open();
@@ -366,6 +243,32 @@ int Player_SkipToEntry(int entry)
     }
 }
 
+int64_t Player_EntryFirstFrame(int entry)
+{
+    require_open();
+    if (entry < 0 || entry >= scene_entry_count)
+        throw PlayerError("no scene entry " + std::to_string(entry));
+    return entry_first_frame[entry];
+}
+
+Frame Player_Read()
+{
+    require_open();
+    Frame f;
+    f.width = Output_Width();
+    f.height = Output_Height();
+    f.rgba.resize(size_t(f.width) * f.height * 4);
+    // Rows of RGBA pixels are aligned under any pack alignment.
+    glReadPixels(0, 0, f.width, f.height, GL_RGBA, GL_UNSIGNED_BYTE, f.rgba.data());
+    return f;
+}
+
+int Player_CurrentEntry()
+{
+    require_open();
+    return int(current_entry - scene_entries);
+}
+
 PlayerMark Player_Mark()
 {
     require_open();
@@ -380,5 +283,113 @@ void Player_Rewind(const PlayerMark &mark)
     ticks_done = mark.ticks;
     demo_time = mark.demo_time;
     Timeline_ResetEntryClocks();
+}
+
+// ---- helpers --------------------------------------------------------------------------------
+
+static void require_open()
+{
+    if (!player_open)
+        throw PlayerError("the player is not open");
+}
+
+static void check_setup(const PlayerSetup &setup)
+{
+    if (player_open)
+        throw PlayerError("the player is already open: the loaders run once per process");
+    if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
+        throw PlayerError("frames per second must be a positive number");
+    if (!Output_SizeFits(setup.width, setup.height))
+        throw PlayerError("an output size needs both dimensions from " +
+                          std::to_string(output_min_size) + " to " +
+                          std::to_string(output_max_size));
+}
+
+static void reset_counters()
+{
+    next_frame = 0;
+    ticks_done = 0;
+    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
+}
+
+// What a new context holds, for every piece of GL state that the scenes and the picture lists
+// change: the first entries inherit it, as they do in a fresh process. Colour and texture
+// coordinate are current values that a vertex without its own would take.
+static void reset_gl_state()
+{
+    for (GLenum cap : {GL_BLEND, GL_CULL_FACE, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D})
+        glDisable(cap);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glClearColor(0, 0, 0, 0);
+    glFrontFace(GL_CCW);
+    glCullFace(GL_BACK);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glShadeModel(GL_SMOOTH);
+    glColor4f(1, 1, 1, 1);
+    glTexCoord2f(0, 0);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
+        glMatrixMode(mode);
+        glLoadIdentity();
+    }
+}
+
+static void advance_clock()
+{
+    for (int64_t target = Player_TicksBefore(next_frame, player_fps); ticks_done < target;
+         ticks_done++)
+        Timeline_Tick(10, nullptr);
+}
+
+// Moves the timeline on to the next frame; true once the demo is over.
+static bool advance_frame()
+{
+    require_open();
+    advance_clock();
+    bool over = Timeline_Advance() != 0;
+    if (!over && Timeline_Entering()) {
+        int entry = Player_CurrentEntry();
+        if (entry_first_frame[entry] < 0)
+            entry_first_frame[entry] = next_frame;
+    }
+    return over;
+}
+
+// Whether the frame after the one just advanced to belongs to another entry (or to nobody).
+static bool last_of_entry()
+{
+    const int64_t ticks = Player_TicksBefore(next_frame + 1, player_fps) - ticks_done;
+    return Timeline_EntryAhead(ticks) != current_entry;
+}
+
+// The scenes never touch the scissor test, which the output keeps on around the picture, so an
+// empty box drops every fragment of a quick frame (the clear included) without changing
+// anything they draw with or keep.
+static void draw_current(bool quick)
+{
+    if (quick)
+        glScissor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (scene_callback)
+        scene_callback();
+    if (quick) {
+        const OutputRect p = Output_Picture();
+        glScissor(p.x, p.y, p.width, p.height);
+    }
+}
+
+// Whole numbers computed in floating point may land a hair off; within this they count as whole.
+static bool near_whole(double x, double *whole)
+{
+    double r = std::nearbyint(x);
+    if (std::fabs(x - r) <= 1e-9 * std::max(1.0, std::fabs(x))) {
+        *whole = r;
+        return true;
+    }
+    return false;
 }
 
