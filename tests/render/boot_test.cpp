@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "runtime/loading.h"
 #include "timeline/scene_script.h"
 #include "apps/capture/capture.h"
@@ -21,6 +22,8 @@ int Difference(Rgba a, Rgba b)
 // tints its hole.
 TEST(BootRenderTest, IndicatorsAreHollowUntilTheirFlagRises)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
     for (auto &flag : loader_flags)
         flag = 0;
@@ -72,6 +75,8 @@ bool TileAsIn(const Frame &a, const Frame &b, int column, int row)
 // entry 2 bringing back the tiles entry 1 sent away.
 TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR, 20.0});
     Frame picture = Capture_FrameAt(1.0);
     Frame start1 = FirstFrameOf(1);
@@ -106,9 +111,10 @@ TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
 // Fault caught: bars closing from the wrong sides, or covering the three lines the wipe leaves.
 TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
 {
+    if (!Run_CaseAlone())
+        return;
     // Entry 3 alone, as `-debug 0 400 3` plays it: times count from its start.
-    scene_script.first_entry = &scene_entries[3];
-    scene_script.last_index = 41 - 3;
+    SceneScript_Debug(0, 400, 3);
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
 
     // About a second in, the bars are about 73 long. From the bottom up the bands close

@@ -90,6 +90,8 @@ class CaptureEntrySwitch : public ::testing::TestWithParam<std::tuple<double, in
 
 TEST_P(CaptureEntrySwitch, FollowsTheTickRule)
 {
+    if (!Run_CaseAlone())
+        return;
     auto [fps, last0, scene_time_next] = GetParam();
     Capture_Open(PlayerSetup{QM_BUILD_DIR, fps});
     EXPECT_THROW(Capture_Open(PlayerSetup{QM_BUILD_DIR, fps}), PlayerError);
@@ -119,6 +121,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, CaptureEntrySwitch,
 // Skipping frames gives the pixels of drawing every frame, and really skips.
 TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
 {
+    if (!Run_CaseAlone())
+        return;
     for (int e = 0; e <= 3; e++) {
         scene_entries[e].init = Synthetic_Init;
         scene_entries[e].render = Synthetic_Render;

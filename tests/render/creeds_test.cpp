@@ -13,6 +13,7 @@
 #include "assets/zaf.h"
 #include "scenes/creeds/creeds.h"
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "timeline/timeline.h"
 
 // Window x, y of cell (spoke, ring)'s first disc centre; false where the far plane cut the fan.
@@ -113,6 +114,8 @@ static int Figure()
 
 TEST(Creeds, VeilsListsPhasesAndLabels)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     ZAF_Open(QM_BUILD_DIR "/quiet_moss.zaf");   // the loading sequence has closed it
     static const Picture &pic = *ZAF_ReadPicture("creeds");   // kept, as the demo keeps its own

@@ -10,6 +10,7 @@
 
 #include "scenes/eyes/eyes.h"
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "timeline/timeline.h"
 
 // Whether the w x h block of the frame at (x, y) is the source picture's block at (px, 0).
@@ -41,6 +42,8 @@ static std::vector<std::string> Crop(const std::vector<std::string> &lines)
 // one's and open 16 more, never a pattern cell, so layer 80 leaves only the text closed.
 TEST(Eyes, StitchLayersFollowTheirPhases)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     for (int layer = 0; layer <= 80; layer++) {
         SCOPED_TRACE("layer " + std::to_string(layer));
@@ -108,6 +111,8 @@ static void ExpectLayer(const Net &net, int layer)
 
 TEST(Eyes, BandCurtainEyesNetAndClose)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     const Frame eyes = Capture_ReadPng(QM_BUILD_DIR "/data/oczka.png");
     const Frame lower = Capture_ReadPng(QM_BUILD_DIR "/data/fri1.png");

@@ -6,6 +6,7 @@
 #include "scenes/dot_font.h"
 #include "scenes/finale/finale.h"
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "timeline/timeline.h"
 
 // One frame of a render with the given channels, outside the timeline's own frames.
@@ -84,6 +85,8 @@ TEST(FinaleDeathTest, LoaderRefusesOrKeepsEachCharacterInItsColumns)
 
 TEST(Finale, FramesOfTheSixEntries)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     const Frame picture = Capture_ReadPng(QM_BUILD_DIR "/data/siekierka.png");
     EXPECT_TRUE(BlackGl(FirstFrameOf(36), 0, 0, 640, 480)) << "both comb halves off screen";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "scenes/mascot/mascot.h"
 #include "timeline/timeline.h"
 
@@ -19,6 +20,8 @@ using Vertex = FeedbackVertex;
 // A spark's size or fade off with distance, or one drawn from 600 on (radius 0: nothing).
 TEST(Mascot, SparkShrinksAndFadesWithDistanceAndVanishesFrom600)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     for (auto [p, radius, alpha] : {std::tuple{Vertex{0, 0, 0}, 100.0f, 1.0f},
                                     {{180, 0, -240}, 70, 0.5f}, {{360, 480, 0}, 0, 0},
@@ -55,6 +58,8 @@ static std::array<Copies, 2> Trails(float x)
 // Entries 4 and 6's bars, the trails, the mirrored passes; the logo's place; entry 7's close.
 TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
 {
+    if (!Run_CaseAlone())
+        return;
     // Entry 4 starts and entry 6 ends with the bars closed: dark but three full-width rows.
     auto closed = [](const Frame &f) {
         for (int y = 0; y < 480; y++)

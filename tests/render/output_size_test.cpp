@@ -56,6 +56,8 @@ std::string TimeText(double t)
 // neighbouring viewports that no longer meet.
 TEST(OutputSize, PictureIsTheLargestCentredFourByThree)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
     const struct {
         int w, h;
@@ -95,6 +97,8 @@ TEST(OutputSize, PictureIsTheLargestCentredFourByThree)
 // frame's empty box that only covers 640 × 480.
 TEST(OutputSize, BarsStayBlackAndThePictureLiesWhereItShould)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR, 60, 1920, 1080});
     const std::vector<std::string> times = {"0.50", "20.00"};   // boot screen, mascot: peach
     std::vector<Frame> small = FramesAt640(times);
@@ -122,6 +126,8 @@ TEST(OutputSize, BarsStayBlackAndThePictureLiesWhereItShould)
 // Fault caught: a viewport mapped from the wrong corner, by the wrong scale, not mapped at all.
 TEST(OutputSize, LargerFramesShrinkToThe640Pictures)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR, 60, 1280, 960});
     const struct {
         int entry;

@@ -40,6 +40,8 @@ std::vector<Frame> FramesFromHere()
 // blending or a carried value behind, the timeline draws the fresh run's frames byte for byte.
 TEST(PlayerRestart, DrawsTheFreshRunsFramesFromAnywhere)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
     const std::vector<Frame> fresh = FramesFromHere();
     int distinct = 0;
@@ -73,6 +75,8 @@ TEST(PlayerRestart, DrawsTheFreshRunsFramesFromAnywhere)
 // qm-capture's, from a process that loaded everything before its first frame.
 TEST(PlayerRestart, StartLoadedDrawsTheCapturesFrames)
 {
+    if (!Run_CaseAlone())
+        return;
     const std::vector<std::string> moments = {"0", "1.5", "20", "76.6", "188.4"};
     const std::string dir = Make_TempDir("restart-capture");
     std::string args;

@@ -13,7 +13,8 @@
 #include "apps/capture/capture.h"
 #include "support/frame_checks.h"
 
-// Under CTest every case runs in a process of its own: the first to need the capture opens it.
+// Every case that plays has a process of its own (Run_CaseAlone): the first to need the capture
+// opens it.
 inline void OpenCapture()
 {
     if (!Player_IsOpen())

@@ -7,6 +7,7 @@
 
 #include "assets/zaf.h"
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "scenes/stem/stem.h"
 #include "timeline/timeline.h"
 
@@ -31,6 +32,8 @@ static double Roughness(const Frame &f)
 // Catches lost or extra rand() draws, a wrong order of offset, tilt, anchor and turn, bad discs.
 TEST(Stem, LoaderGeometryAndDraws)
 {
+    if (!Run_CaseAlone())
+        return;
     srand(7);
     for (int i = 0; i < 10 * 64 * 4 * 3; i++)   // three draws per disc of 64 clusters of 4
         rand();
@@ -106,6 +109,8 @@ static std::array<Places, 5> Seen(float x, float y, float z)
 // One run through entries 21 to 27, a frame or two for each fault.
 TEST(Stem, CurtainBandAndDiscs)
 {
+    if (!Run_CaseAlone())
+        return;
     auto redraw = [](void (*r)(), float y, float z) { chan_y = y, chan_z = z; return Redraw(r); };
     EXPECT_TRUE(BlackGl(FirstFrameOf(21), 0, 0, 640, 480)) << "first frame of entry 21";
 
