@@ -159,6 +159,33 @@ TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
     fs::remove_all(fs::path(png(0)).parent_path());
 }
 
+// Fault caught: a skip to an entry that stops a frame early or inside the entry, moves on from
+// an entry already begun, or runs for ever (or past it) once the entry has passed or the demo
+// has ended.
+TEST(CaptureSkip, ToAnEntryStopsBeforeItsFirstFrameOrSaysWhyNot)
+{
+    if (!Run_CaseAlone())
+        return;
+    Capture_Open(PlayerSetup{QM_BUILD_DIR, 60});
+    for (int e : {1, 4, 5, 21, 41}) {
+        SCOPED_TRACE("entry " + std::to_string(e));
+        ASSERT_EQ(Player_SkipToEntry(e), 0);
+        EXPECT_EQ(Player_CurrentEntry(), e - 1);
+        EXPECT_EQ(Player_EntryFirstFrame(e), -1);
+        ASSERT_EQ(Player_Step(), 0);
+        EXPECT_EQ(Player_CurrentEntry(), e);
+        EXPECT_EQ(Player_EntryFirstFrame(e), Player_NextFrame() - 1);
+        const int64_t next = Player_NextFrame();
+        EXPECT_EQ(Player_SkipToEntry(e), 0);
+        EXPECT_EQ(Player_NextFrame(), next) << "the entry has begun: nothing to skip";
+    }
+    EXPECT_THROW(Player_SkipToEntry(21), PlayerError) << "passed";
+    EXPECT_THROW(Player_SkipToEntry(42), PlayerError) << "never played";
+    while (!Player_Skip()) {
+    }
+    EXPECT_EQ(Player_SkipToEntry(41), 1) << "the demo has ended";
+}
+
 // The real scenes: the binary's seek against drawing every frame, byte for byte, at 10 fps.
 // The times cross every module that carries state from frame to frame (the dot wall's band
 // phase, the glow shells' phase start, the spike shell's projection left by its bars), land on
