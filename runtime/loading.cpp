@@ -95,11 +95,21 @@ static void sdl_delay(uint32_t ms)
     SDL_Delay(ms);
 }
 
+std::atomic<bool> loading_failed;
+
 int Loading_Thread(void *)
 {
     if (time_step.load() != 0.0f)
         return 0;
-    Loading_Walk(sdl_delay);
+    ZAF_ThrowOnFatal();
+    bool failed = false;
+    try {
+        Loading_Walk(sdl_delay);
+    } catch (const ZafFailure &) {
+        failed = true;
+    }
+    // Raised once the exception is gone: the main thread may be exiting a moment later.
+    loading_failed = failed;
     return 0;
 }
 

@@ -26,7 +26,10 @@ extern const int loading_step_count;
 // Runs the sequence on a worker thread, or in debug mode just starts the clock.
 void Loading_Start(void);
 // The worker: walks the sequence with real delays, but only while the clock stands still.
+// A fatal error on the way prints its line and raises loading_failed; the worker leaves ending
+// the process to the main thread.
 int Loading_Thread(void *);
+extern std::atomic<bool> loading_failed;
 // Walks every step of the sequence in order, calling delay(ms) for each pause: the worker
 // passes SDL_Delay, a headless renderer a function that does not wait.
 void Loading_Walk(void (*delay)(uint32_t ms));
