@@ -32,8 +32,8 @@ protected:
     {
         std::string command = "cd " + dir + " && DEMO=" QM_BUILD_DIR "/quiet_moss CLOSE=" QM_BUILD_DIR
                               "/tests/qm-close-window SDL_AUDIODRIVER=dummy timeout " +
-                              std::to_string(seconds) + " " QM_SOURCE_DIR "/tests/tools/with-xvfb sh -c '" +
-                              script + "'";
+                              std::to_string(seconds) +
+                              " " QM_SOURCE_DIR "/tests/tools/with-xvfb sh -c '" + script + "'";
         return Run_Command(command);
     }
 
