@@ -284,15 +284,16 @@ TEST_F(DemoTest, DamagedArchiveOnTheLoadingThreadEndsWithItsLine)
     for (const auto &c : cases) {
         std::filesystem::create_directory(dir + "/" + c.name);
         Craft_Write(dir + "/" + c.name + "/quiet_moss.zaf", c.bytes);
-        // `timeout` turns a hang into status 124. Thirty demos drawing at once on a small
-        // machine are slow to start: the limit is generous.
+        // `timeout` turns a hang into status 124. Each run needs 2 to 8 s of the loading
+        // sequence's pauses, but thirty demos drawing at once on a small machine start slowly:
+        // under TSan and a load average of 77 they took 135 s, so the limit is generous.
         for (int k = 0; k < runs; k++) {
             const std::string n = std::to_string(k);
-            script += std::string("(cd ") + c.name + " && { timeout 80 $DEMO -window -silent >out" +
+            script += std::string("(cd ") + c.name + " && { timeout 200 $DEMO -window -silent >out" +
                       n + " 2>err" + n + "; echo $? >status" + n + "; }) & ";
         }
     }
-    ProcessResult r = RunUnderXvfb(script + "wait", 90);
+    ProcessResult r = RunUnderXvfb(script + "wait", 240);
     ASSERT_EQ(r.status, 0) << r.output;
     for (const auto &c : cases) {
         const std::string at = dir + "/" + c.name + "/";
