@@ -53,8 +53,9 @@ void ZAF_Fatal(const char *format, ...)
     fputs(message, stdout);
     fflush(stdout);
     // Off the main thread, exit's clean-up (SDL_Quit from atexit, static destructors) would
-    // run while the main thread is still drawing: that thread unwinds instead, and the main
-    // thread ends the process.
+    // run while the main thread is still drawing, and _exit would skip SDL_Quit, which gives a
+    // full-screen display its mode back: that thread unwinds instead, and the main thread
+    // ends the process.
     if (zaf_fatal_throws)
         throw ZafFailure{};
     exit(1);
