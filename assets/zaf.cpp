@@ -24,6 +24,7 @@ static uint32_t zaf_count;
 static ZafEntry *zaf_directory;
 static int zaf_last_status;
 static uint32_t zaf_last_length;
+static thread_local bool zaf_fatal_throws;
 
 // Buffers of the read in progress, process-wide so a recovering build can release them.
 static unsigned char *zaf_packed;
@@ -51,8 +52,19 @@ void ZAF_Fatal(const char *format, ...)
 #else
     fputs(message, stdout);
     fflush(stdout);
+    // Off the main thread, exit's clean-up (SDL_Quit from atexit, static destructors) would
+    // run while the main thread is still drawing, and _exit would skip SDL_Quit, which gives a
+    // full-screen display its mode back: that thread unwinds instead, and the main thread
+    // ends the process.
+    if (zaf_fatal_throws)
+        throw ZafFailure{};
     exit(1);
 #endif
+}
+
+void ZAF_ThrowOnFatal(void)
+{
+    zaf_fatal_throws = true;
 }
 
 int ZAF_Open(const char *path)

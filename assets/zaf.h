@@ -22,12 +22,15 @@ int ZAF_Close(void);
 // against it before copying.
 uint32_t ZAF_LastLength(void);
 
-// Prints the message (none if null) on standard output and ends the process with status 1.
+// Prints the message (none if null) on standard output and ends the process with status 1,
+// or, on a thread that called ZAF_ThrowOnFatal, throws ZafFailure once the line is out.
 [[noreturn]] void ZAF_Fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// For a worker thread, which must leave ending the process to the main thread.
+void ZAF_ThrowOnFatal(void);
 
-// What ZAF_Fatal prints; the fuzzing build (QM_ZAF_RECOVERABLE) throws it instead of
-// exiting, so one process can try many archives, and ZAF_ReleaseWork then frees the buffers
-// of the read that failed.
+// What ZAF_Fatal throws. The fuzzing build (QM_ZAF_RECOVERABLE) throws it with the message
+// instead of printing and exiting, so one process can try many archives, and ZAF_ReleaseWork
+// then frees the buffers of the read that failed.
 struct ZafFailure {
     char message[512];
 };

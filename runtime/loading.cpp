@@ -78,11 +78,21 @@ void Loading_Start(void)
         exit(1);
 }
 
+std::atomic<bool> loading_failed;
+
 int Loading_Thread(void *)
 {
     if (time_step.load() != 0.0f)
         return 0;
-    Loading_Walk(0, sdl_delay);
+    ZAF_ThrowOnFatal();
+    bool failed = false;
+    try {
+        Loading_Walk(0, sdl_delay);
+    } catch (const ZafFailure &) {
+        failed = true;
+    }
+    // Raised once the exception is gone: the main thread may be exiting a moment later.
+    loading_failed = failed;
     return 0;
 }
 

@@ -27,7 +27,10 @@ extern const int loading_step_count;
 // Runs the sequence on a worker thread, or in debug mode just starts the clock.
 void Loading_Start(void);
 // The worker: walks the sequence with real delays, but only while the clock stands still.
+// A fatal error on the way prints its line and raises loading_failed; the worker leaves ending
+// the process to the main thread.
 int Loading_Thread(void *);
+extern std::atomic<bool> loading_failed;
 // Takes step i of the sequence: does its action, or, for a pause, only returns its length in ms
 // (0 for an action). The browser build takes a step a frame and waits between frames.
 uint32_t Loading_Take(int i);

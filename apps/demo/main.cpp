@@ -102,6 +102,10 @@ int main(int argc, char **argv)
     Timeline_Start(&scene_script, debug_mode);
 
     for (;;) {
+        // The loading thread met a fatal error and printed its line. Its exit comes here, on
+        // this thread, so that SDL_Quit and the static destructors never run under a frame.
+        if (loading_failed)
+            exit(1);
         // A swapped-in back buffer keeps nothing: the bars are cleared with the picture.
         Output_ClearBars();
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

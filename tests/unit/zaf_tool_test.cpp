@@ -127,6 +127,8 @@ TEST_F(ZafTool, DamagedArchivesAndEntries)
         {"extract out.zaf Text", "zaf: out.zaf: no entry named \"Text\"\n"},
         {"list missing.zaf", "zaf: missing.zaf: cannot open"},
         {"list magic.zaf", "zaf: magic.zaf: not an archive"},
+        {"list more", "zaf: more: cannot read: Is a directory\n"},
+        {"extract more wide", "zaf: more: cannot read: Is a directory\n"},
         {"extract cut.zaf text", "zaf: cut.zaf: entry \"text\": data past the end of the file"},
         {"extract stream.zaf wide", "zaf: stream.zaf: entry \"wide\": decompression failed"},
     };
@@ -141,6 +143,51 @@ TEST_F(ZafTool, DamagedArchivesAndEntries)
     EXPECT_EQ(list.status, 1);
     EXPECT_NE(list.output.find("damaged"), std::string::npos) << list.output;
     EXPECT_NE(list.output.find("text   data (32)"), std::string::npos) << list.output;
+}
+
+// Fault caught: a listing that passes over an entry whose data the file no longer holds (a
+// data entry, which has no contents to show, included), that marks the wrong entries, or that
+// ends with status 0.
+TEST_F(ZafTool, ListMarksEveryEntryCutShort)
+{
+    ASSERT_EQ(Zaf("pack out.zaf m.txt -I more").status, 0);
+    const std::string good = Craft_Read(dir + "/out.zaf");
+    auto word = [&](size_t at) {
+        uint32_t value;
+        memcpy(&value, &good[at], 4);
+        return value;
+    };
+    auto data_at = [&](size_t i) { return word(Craft_At(i, CRAFT_OFFSET)); };
+    // In the manifest's order, which is the order of the payloads in the file.
+    const char *names[] = {"wide", "alpha", "gray", "shape", "text"};
+    const struct {
+        size_t first_damaged;
+        size_t length;   // of the file as cut
+    } cases[] = {
+        {4, good.size() - 1},   // the last byte of the last entry
+        {4, data_at(4)},        // all of the last entry's data
+        {3, data_at(3) + word(Craft_At(3, CRAFT_PACKED)) / 2},
+        {0, data_at(0) + 1},    // every payload
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("cut at " + std::to_string(c.length));
+        Write(good.substr(0, c.length), "cut.zaf");
+        ProcessResult list = Zaf("list cut.zaf");
+        EXPECT_EQ(list.status, 1);
+        std::vector<std::string> lines = Split_Lines(list.output);
+        for (size_t i = 0; i < std::size(names); i++) {
+            const bool damaged = i >= c.first_damaged;
+            const std::string name = names[i];
+            auto row = std::find_if(lines.begin(), lines.end(), [&](const std::string &line) {
+                return line.rfind(name + " ", 0) == 0;
+            });
+            ASSERT_NE(row, lines.end()) << name << "\n" << list.output;
+            EXPECT_EQ(row->ends_with(" damaged"), damaged) << *row;
+            const std::string message =
+                "zaf: cut.zaf: entry \"" + name + "\": data past the end of the file";
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), message), damaged) << name;
+        }
+    }
 }
 
 }  // namespace

@@ -18,7 +18,13 @@ Bytes File_Read(const std::string &path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw Error(path + ": cannot open: " + std::strerror(errno));
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A read error (a folder opens, then fails its first read) throws from inside the buffer.
+    Bytes bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure &error) {
+        throw Error(path + ": cannot read: " + error.code().message());
+    }
     if (in.bad())
         throw Error(path + ": read error");
     return bytes;

@@ -44,12 +44,13 @@ static int Usage_Error(const std::string &message)
     return 1;
 }
 
-// What the payload holds, for `list`; throws Error when it is damaged.
+// What the payload holds, for `list`; throws Error when it is damaged. Every payload is
+// inflated, data too, so that a data entry cut short is found as well.
 static std::string Entry_Contents(const Archive &archive, const Entry &entry)
 {
+    Bytes payload = Archive_Inflate(archive, entry);
     if (entry.type != ZAF_TYPE_PICTURE && entry.type != ZAF_TYPE_MESH)
         return "";
-    Bytes payload = Archive_Inflate(archive, entry);
     try {
         if (entry.type == ZAF_TYPE_MESH)
             return std::to_string(Mesh_Header(payload).triangle_count) + " triangles";
