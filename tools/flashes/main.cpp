@@ -74,8 +74,8 @@ int main(int argc, char **argv)
     FlashMeter meter(grid, spans);
     int64_t first = 0, k = 0;
     try {
-        HeadlessGL_Open(player_width, player_height);
-        Player_Start(PlayerSetup{data, fps, player_width, player_height});
+        HeadlessGL_Open(scene_width, scene_height);
+        Player_Start(PlayerSetup{data, fps, scene_width, scene_height});
         first = Player_FrameIndex(from, fps);
         Player_SkipTo(first);
         for (k = first; k < Player_FrameIndex(to, fps) && Player_Step() == 0; k++) {
