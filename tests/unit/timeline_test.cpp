@@ -142,11 +142,14 @@ TEST_F(TimelineTest, LooksAheadAsTheFramesThenGo)
         const char *name;
         float start_time, end_time;
         int ticks_per_frame;
+        float first_length;   // entry 0's, if not as authored
     } cases[] = {
-        {"a tick a frame, to the end of the entries", 0.0f, 310.0f, 1},
-        {"seven ticks a frame", 0.0f, 310.0f, 7},
-        {"to the end of demo time", 0.0f, 100.0f, 3},
-        {"starting past several entries", 5.0f, 310.0f, 2},
+        {"a tick a frame, to the end of the entries", 0.0f, 310.0f, 1, 0},
+        {"seven ticks a frame", 0.0f, 310.0f, 7, 0},
+        // Seven single-precision ticks reach 0.07 where seven hundredths added in double do not.
+        {"seven ticks a frame into an entry of 0.07 s", 0.0f, 310.0f, 7, 0.07f},
+        {"to the end of demo time", 0.0f, 100.0f, 3, 0},
+        {"starting past several entries", 5.0f, 310.0f, 2, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,6 +157,10 @@ TEST_F(TimelineTest, LooksAheadAsTheFramesThenGo)
         Timeline_Reset();
         scene_script.start_time = c.start_time;
         scene_script.end_time = c.end_time;
+        if (c.first_length > 0) {
+            SceneEntry &e = scene_entries[0];
+            e.x_from = 0, e.x_to = c.first_length, e.x_speed_from = e.x_speed_to = 1;
+        }
         Timeline_Prepare(&scene_script, 0);
         int frames = 0, entered = 0;
         for (;; frames++) {
