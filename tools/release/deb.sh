@@ -11,7 +11,7 @@ out=build-deb
 stage=$out/quiet-moss-$version
 rm -rf "$out" && mkdir -p "$stage"
 git ls-files -z --cached --others --exclude-standard |
-  tar --null -T - --ignore-failed-read -cf - | tar -xf - -C "$stage"
+  tar --null -T - --ignore-failed-read -cf - | tar -xmf - -C "$stage"
 cat >"$stage/debian/changelog" <<END
 quiet-moss ($version) unstable; urgency=medium
 
