@@ -121,4 +121,4 @@ fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-web build-windows build-deb dist
+	rm -rf build build-asan build-tsan build-fuzz build-web build-windows build-deb build-reproducible dist
