@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libsdl1.2-dev libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
-	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils
+	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils python3
 
 # The browser build: emscripten (with its node) from Debian, bzip2 to unpack zlib's sources;
 # chromium for its test.
@@ -19,10 +19,17 @@ WEB_PORT ?= 8080
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev make bzip2 zip
 WINDOWS_TEST_PACKAGES := wine wine64 x11-apps
 
+# The Debian package, its checks, and the release's reproducibility.
+PACKAGE_PACKAGES := debhelper lintian devscripts desktop-file-utils appstream \
+	diffoscope-minimal strip-nondeterminism git zip
+PREFIX ?= /usr/local
+DESTDIR ?=
+
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test web serve-web test-web windows test-windows test-asan sanitize fuzz clean
+.PHONY: all deps build run test web serve-web test-web windows test-windows test-asan sanitize fuzz \
+	install deb test-package release check-reproducible video clean
 
 all: build
 
@@ -64,6 +71,34 @@ test-windows: windows
 	@tools/install-deps.sh $(WINDOWS_TEST_PACKAGES)
 	tests/windows/run.sh
 
+# Installs as Debian lays out games, under PREFIX (default /usr/local) within DESTDIR.
+install: build
+	cmake -S . -B build -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build build
+	DESTDIR=$(DESTDIR) cmake --install build
+
+# The Debian package, in build-deb/, and its checks: lintian, install, play, remove.
+deb: deps
+	@tools/install-deps.sh $(PACKAGE_PACKAGES)
+	tools/release/deb.sh
+
+test-package: build deb
+	tests/package/run.sh
+
+# dist/: the .deb, the Windows zip, the browser build's zip and SHA256SUMS, every byte the same
+# for the same commit. check-reproducible builds it twice from clean clones and compares.
+release: deb windows web
+	tools/release/release.sh
+
+check-reproducible: deps
+	@tools/install-deps.sh $(PACKAGE_PACKAGES) $(WEB_PACKAGES) $(WINDOWS_PACKAGES)
+	tools/release/check-reproducible.sh
+
+# dist/quiet_moss-<version>-1080p.mp4: the whole demo at 1920 x 1080 for video sites, its index
+# at the front so that it plays from the first byte. Takes about an hour here; not in CI.
+video: build
+	tools/release/video.sh
+
 # CI's sanitizer step: the unit and render suites under ASan+UBSan in build-asan/, so that a
 # read out of range fails the run.
 test-asan: deps
@@ -86,4 +121,4 @@ fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-web build-windows
+	rm -rf build build-asan build-tsan build-fuzz build-web build-windows build-deb build-reproducible dist

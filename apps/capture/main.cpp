@@ -61,7 +61,8 @@ constexpr const char *usage_text =
     "               the 4:3 picture, the largest that fits, centred between black bars\n"
     "  --data DIR   folder holding quiet_moss.zaf and quiet_moss.mp3 (default: the folder\n"
     "               of this program)\n"
-    "  --help       this text\n";
+    "  --help       this text\n"
+    "  --version    the version number\n";
 
 struct Failure {
     std::string message;
@@ -106,7 +107,7 @@ struct Options {
 
 Options parse_options(int argc, char **argv)
 {
-    enum { AT = 1000, FROM, TO, FPS, SIZE, OUT, SHEET, DATA, BENCH, FRAMES, JSON, EVERY, HELP };
+    enum { AT = 1000, FROM, TO, FPS, SIZE, OUT, SHEET, DATA, BENCH, FRAMES, JSON, EVERY, HELP, VERSION };
     static const option long_options[] = {
         {"at", required_argument, nullptr, AT},
         {"from", required_argument, nullptr, FROM},
@@ -121,6 +122,7 @@ Options parse_options(int argc, char **argv)
         {"json", no_argument, nullptr, JSON},
         {"every-frame", no_argument, nullptr, EVERY},
         {"help", no_argument, nullptr, HELP},
+        {"version", no_argument, nullptr, VERSION},
         {nullptr, 0, nullptr, 0},
     };
     Options o;
@@ -183,6 +185,9 @@ Options parse_options(int argc, char **argv)
         case 'h':
         case HELP:
             fputs(usage_text, stdout);
+            exit(0);
+        case VERSION:
+            puts("qm-capture " QM_VERSION);
             exit(0);
         case ':':
             fail(std::string(argv[optind - 1]) + " needs a value");

@@ -11,6 +11,9 @@ prefix=$cache/prefix
 host=x86_64-w64-mingw32
 jobs=$(nproc)
 mkdir -p "$cache/src" "$prefix/bin" "$prefix/lib" "$prefix/include"
+# The DLLs carry neither the folder they were built in nor the time they were linked.
+dll_flags="CFLAGS=-g -O2 -ffile-prefix-map=$cache=."
+dll_link="LDFLAGS=-Wl,--no-insert-timestamp"
 
 for data in build/quiet_moss.zaf build/quiet_moss.mp3; do
   if [ ! -f "$data" ]; then
@@ -33,7 +36,7 @@ if [ ! -f "$prefix/lib/libSDLmain.a" ]; then
   echo "building SDL for Windows (once)"
   unpack libsdl1.2 sdl
   (cd "$cache/sdl" && ./configure -q --host=$host --prefix="$prefix" --disable-static --enable-shared \
-     --disable-stdio-redirect --disable-nasm >"$cache/sdl.log" 2>&1 &&
+     --disable-stdio-redirect --disable-nasm "$dll_flags" "$dll_link" >"$cache/sdl.log" 2>&1 &&
    make -j"$jobs" >>"$cache/sdl.log" 2>&1 && make install >>"$cache/sdl.log" 2>&1) ||
     { echo "SDL's build failed: see $cache/sdl.log" >&2; exit 1; }
 fi
@@ -43,7 +46,7 @@ if [ ! -f "$prefix/include/mpg123.h" ]; then
   echo "building libmpg123 for Windows (once)"
   unpack mpg123 mpg123
   (cd "$cache/mpg123" && ./configure -q --host=$host --prefix="$prefix" --disable-static --enable-shared \
-     --disable-modules --with-audio=dummy --with-default-audio=dummy --disable-network \
+     --disable-modules --with-audio=dummy --with-default-audio=dummy --disable-network "$dll_flags" "$dll_link" \
      >"$cache/mpg123.log" 2>&1 &&
    make -j"$jobs" src/libmpg123/libmpg123.la >>"$cache/mpg123.log" 2>&1) ||
     { echo "libmpg123's build failed: see $cache/mpg123.log" >&2; exit 1; }
@@ -69,6 +72,5 @@ for text in apps/windows/README.txt:README.txt "$prefix/SDL-COPYING:SDL-COPYING.
             "$prefix/mpg123-COPYING:libmpg123-COPYING.txt"; do
   sed 's/\r*$/\r/' "${text%%:*}" > "$stage/${text##*:}"
 done
-rm -f "$out/quiet_moss-windows.zip"
-(cd "$out/zip" && zip -qr -X "$out/quiet_moss-windows.zip" quiet_moss)
+tools/release/zip-folder.sh "$out/quiet_moss-windows.zip" "$stage"
 echo "built $out/quiet_moss-windows.zip: $(du -k "$out/quiet_moss-windows.zip" | cut -f1) KiB"

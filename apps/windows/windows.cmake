@@ -37,4 +37,6 @@ endforeach()
 # GUI program opens no console window; start.cpp finds the caller's console, if any.
 target_sources(quiet_moss PRIVATE ${CMAKE_SOURCE_DIR}/platform/windows/start.cpp)
 target_link_libraries(quiet_moss PRIVATE mingw32 ${QM_WINDOWS_PREFIX}/lib/libSDLmain.a PkgConfig::SDL)
-target_link_options(quiet_moss PRIVATE -mwindows -static-libgcc -static-libstdc++)
+# A zero time stamp in the header: the same sources give the same bytes.
+target_link_options(quiet_moss PRIVATE -mwindows -static-libgcc -static-libstdc++
+  -Wl,--no-insert-timestamp)

@@ -29,6 +29,7 @@ static const char usage[] =
     "                        '-' for standard output)\n"
     "  -I, --include=DIR     where pack also looks for sources, after the manifest's folder\n"
     "  -h, --help            show this help and exit\n"
+    "      --version         show the version number and exit\n"
     "\n"
     "Exit status is 0 on success and 1 on any error.\n";
 
@@ -147,6 +148,7 @@ int main(int argc, char **argv)
 {
     static const option options[] = {
         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
         {"output", required_argument, nullptr, 'o'},
         {"include", required_argument, nullptr, 'I'},
         {nullptr, 0, nullptr, 0},
@@ -159,6 +161,9 @@ int main(int argc, char **argv)
         switch (option) {
         case 'h':
             std::fputs(usage, stdout);
+            return 0;
+        case 'V':
+            std::puts("zaf " QM_VERSION);
             return 0;
         case 'o':
             output = optarg;
