@@ -1,5 +1,4 @@
-// qm-capture's library: the player core on a headless context, and frames written to and read
-// from PNG files.
+// qm-capture's library: the player core on a headless context, and frames written to PNG files.
 #include "apps/capture/capture.h"
 
 #include <png.h>
@@ -72,26 +71,4 @@ void Capture_WritePng(const Frame &frame, const std::string &path)
         png_image_free(&image);
         throw PlayerError("cannot write " + path + ": " + why);
     }
-}
-
-Frame Capture_ReadPng(const std::string &path)
-{
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        throw PlayerError("cannot read " + path + ": " + image.message);
-    image.format = PNG_FORMAT_RGBA;
-    Frame f;
-    f.width = int(image.width);
-    f.height = int(image.height);
-    f.rgba.resize(PNG_IMAGE_SIZE(image));
-    // A negative stride stores the file's top row last, as GL keeps it.
-    if (!png_image_finish_read(&image, nullptr, f.rgba.data(), -int(PNG_IMAGE_ROW_STRIDE(image)),
-                               nullptr)) {
-        std::string why = image.message;
-        png_image_free(&image);
-        throw PlayerError("cannot read " + path + ": " + why);
-    }
-    return f;
 }

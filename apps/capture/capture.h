@@ -15,5 +15,3 @@ Frame Capture_FrameAt(double t);
 
 // Writes the frame as an RGB PNG, top row first.
 void Capture_WritePng(const Frame &frame, const std::string &path);
-// Reads an RGB or RGBA PNG back into a Frame (rows bottom-up, alpha 255 when absent).
-Frame Capture_ReadPng(const std::string &path);

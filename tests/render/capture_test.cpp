@@ -13,6 +13,7 @@
 #include <regex>
 
 #include "support/process.h"
+#include "support/read_png.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
 #include "apps/capture/capture.h"
@@ -146,7 +147,7 @@ TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
     Frame previous;
     for (int64_t k : targets) {
         Frame quick = Capture_FrameAt(double(k) / 60.0);
-        EXPECT_TRUE(same_rgb(quick, Capture_ReadPng(png(k)))) << "frame " << k;
+        EXPECT_TRUE(same_rgb(quick, Read_Png(png(k)))) << "frame " << k;
         EXPECT_FALSE(same_rgb(quick, previous)) << "frame " << k << " did not move";
         previous = quick;
     }
@@ -176,7 +177,7 @@ TEST(CaptureSkip, BinarySeekMatchesEveryFrameDrawn)
     for (const auto &t : times) {
         std::string name = "/frame_" + t + ".png";
         EXPECT_EQ(Run_Command("cmp " + dirs[0] + name + " " + dirs[1] + name).status, 0) << t;
-        Frame f = Capture_ReadPng(dirs[0] + name);
+        Frame f = Read_Png(dirs[0] + name);
         shown += !f.black_gl(0, 0, player_width, player_height);
     }
     EXPECT_GE(shown, int(times.size()) / 2) << "most compared frames are black: they prove little";
@@ -209,7 +210,7 @@ TEST(CaptureFrame, PixelsCountFromTheBottomAndPngsStoreItLast)
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
     EXPECT_EQ(rgb[0], 10);
     EXPECT_EQ(rgb[size_t(479) * 640 * 3], 250);
-    EXPECT_TRUE(same_rgb(Capture_ReadPng(path), f));
+    EXPECT_TRUE(same_rgb(Read_Png(path), f));
     EXPECT_THROW(Capture_WritePng(f, dir + "/missing/f.png"), PlayerError);
     fs::remove_all(dir);
 }
