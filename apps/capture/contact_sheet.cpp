@@ -1,5 +1,7 @@
 // qm-capture's contact sheet: one labelled thumbnail per entry, from its middle, composed on
 // the CPU with a digit font of its own.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,16 +36,19 @@ void ContactSheet_Write(const Options &o)
         p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
     };
     const OutputRect pic = Output_Picture();
+    // A picture smaller than a thumbnail (a small --size) is not shrunk but enlarged, pixel by
+    // pixel, so that the sheet keeps one layout at every size.
+    const int shrunk_w = std::min(thumb_w, pic.width), shrunk_h = std::min(thumb_h, pic.height);
     for (int e = 0; e < entries; e++) {
         double middle = 0.5 * (double(scene_entries[e].start) + double(scene_entries[e + 1].start));
         // The picture alone, whatever the output's size; its rows run bottom-up.
-        Frame t = Capture_FrameAt(middle).box_down(pic.x, pic.y, pic.width, pic.height, thumb_w,
-                                                   thumb_h);
+        Frame t = Capture_FrameAt(middle).box_down(pic.x, pic.y, pic.width, pic.height,
+                                                   shrunk_w, shrunk_h);
         int ox = gap + (e % columns) * (thumb_w + gap);
         int oy = gap + (e / columns) * (thumb_h + gap);
         for (int ty = 0; ty < thumb_h; ty++) {
             for (int tx = 0; tx < thumb_w; tx++) {
-                Rgba c = t.at_gl(tx, thumb_h - 1 - ty);
+                Rgba c = t.at_gl(tx * shrunk_w / thumb_w, (thumb_h - 1 - ty) * shrunk_h / thumb_h);
                 put(ox + tx, oy + ty, c.r, c.g, c.b);
             }
         }
@@ -73,4 +78,5 @@ void ContactSheet_Write(const Options &o)
         std::memcpy(&out.rgba[size_t(sheet_h - 1 - y) * sheet_w * 4],
                     &sheet[size_t(y) * sheet_w * 4], size_t(sheet_w) * 4);
     Capture_WritePng(out, o.contact_sheet);
+    printf("wrote %s\n", o.contact_sheet.c_str());
 }

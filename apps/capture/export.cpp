@@ -1,5 +1,6 @@
 // qm-capture's export: frames at given demo times, a range of frames as a PNG sequence or as a
 // video through ffmpeg, with the soundtrack muxed in afterwards.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,24 +59,37 @@ double demo_end()
                     double(scene_script.end_time));
 }
 
+// Redrawn in place on a terminal; a log or a pipe gets a whole line at every tenth instead.
 class Progress {
 public:
-    explicit Progress(int64_t total) : total_(total), start_(Clock::now()) {}
+    explicit Progress(int64_t total)
+        : total_(total), start_(Clock::now()), terminal_(isatty(STDERR_FILENO))
+    {
+    }
     void update(int64_t done)
     {
+        if (!terminal_ && done * 10 / total_ == (done - 1) * 10 / total_ && done != total_)
+            return;
         double s = std::chrono::duration<double>(Clock::now() - start_).count();
         double rate = s > 0 ? done / s : 0;
         double left = rate > 0 ? (total_ - done) / rate : 0;
-        fprintf(stderr, "\rframes %lld/%lld, %.1f fps, %.0f s left   ", (long long)done,
-                (long long)total_, rate, left);
-        if (done == total_)
+        fprintf(stderr, "%sframes %lld/%lld, %.1f fps, %.0f s left%s", terminal_ ? "\r" : "",
+                (long long)done, (long long)total_, rate, left, terminal_ ? "   " : "\n");
+        if (terminal_ && done == total_)
             fputc('\n', stderr);
         fflush(stderr);
+    }
+
+    // A line of its own, also below a progress line left unfinished.
+    void stop(const std::string &why)
+    {
+        fprintf(stderr, "%s%s\n", terminal_ ? "\n" : "", why.c_str());
     }
 
 private:
     int64_t total_;
     Clock::time_point start_;
+    bool terminal_;
 };
 
 // A child process fed through its standard input.
@@ -175,7 +189,9 @@ void Export_FramesAt(const Options &o)
             frame = Player_Read();
             drawn = k;
         }
-        Capture_WritePng(frame, (fs::path(o.out) / ("frame_" + text + ".png")).string());
+        std::string path = (fs::path(o.out) / ("frame_" + text + ".png")).string();
+        Capture_WritePng(frame, path);
+        printf("wrote %s\n", path.c_str());
     }
 }
 
@@ -203,6 +219,14 @@ void Export_Range(const Options &o)
         fs::path folder = out.has_parent_path() ? out.parent_path() : fs::path(".");
         if (!fs::is_directory(folder) || access(folder.c_str(), W_OK) != 0)
             throw PlayerError("cannot write " + o.out + ": folder missing or not writable");
+        // Tried now, not after the whole range has been drawn.
+        bool existed = fs::exists(out);
+        int fd = open(o.out.c_str(), O_WRONLY | O_CREAT, 0666);
+        if (fd < 0)
+            throw PlayerError("cannot write " + o.out + ": " + std::strerror(errno));
+        close(fd);
+        if (!existed)
+            fs::remove(out);
         // The music's start is known only once the timeline has reached entry 1, so the
         // picture is encoded first and the soundtrack muxed in afterwards.
         silent_video = folder / ("." + out.filename().string() + ".video.mp4");
@@ -223,7 +247,7 @@ void Export_Range(const Options &o)
     int64_t written = 0;
     for (int64_t k = k0; k < k1; k++) {
         if (Player_Step(false)) {
-            fprintf(stderr, "\nthe demo ends at frame %lld; stopping there\n", (long long)k);
+            progress.stop("the demo ends at frame " + std::to_string(k) + "; stopping there");
             break;
         }
         Frame f = Player_Read();
@@ -239,8 +263,10 @@ void Export_Range(const Options &o)
     }
     if (written == 0)
         throw PlayerError("--from lies past the end of the demo");
-    if (!video)
+    if (!video) {
+        printf("wrote %lld frames into %s\n", (long long)written, o.out.c_str());
         return;
+    }
     if (encoder->finish() != 0)
         throw PlayerError("ffmpeg could not encode " + o.out);
 
@@ -271,4 +297,5 @@ void Export_Range(const Options &o)
     fs::remove(silent_video);
     if (status != 0)
         throw PlayerError("ffmpeg could not mux " + o.out);
+    printf("wrote %s\n", o.out.c_str());
 }

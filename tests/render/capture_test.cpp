@@ -238,6 +238,7 @@ TEST(CaptureCommand, BadArgumentsFailWithOneLine)
 {
     std::string dir = Make_TempDir("capture-bad");
     const std::string out = " --out " + dir;
+    fs::create_directory(dir + "/taken.mp4");
     const std::pair<std::string, std::string> cases[] = {
         {"", "nothing to do"}, {"--bogus", "unknown option '--bogus'"},
         {"--at", "--at needs a value"}, {"--at x" + out, "--at needs a number, not 'x'"},
@@ -251,6 +252,8 @@ TEST(CaptureCommand, BadArgumentsFailWithOneLine)
         {"--at 1 --out " + capture_bin, "cannot make folder"},
         {"--at 400" + out, "past the end of the demo"},
         {"--from 0 --to 1 --out /nonexistent/a.mp4", "folder missing or not writable"},
+        // A folder where the video should go: refused before a frame is drawn, in our words.
+        {"--from 0 --to 100 --out " + dir + "/taken.mp4", "cannot write " + dir + "/taken.mp4"},
         {"--contact-sheet /nonexistent/s.png", "no folder /nonexistent"},
         {"--at 1" + out + " --data /nonexistent", "--data: no folder"},
         {"--at 1" + out + " --data " + dir, "quiet_moss.zaf: the demo's archive is needed"},
@@ -285,5 +288,81 @@ TEST(CaptureCommand, VideoIsReadableH264WithTheSoundtrackWhenPresent)
     bool soundtrack = fs::exists(std::string(QM_BUILD_DIR) + "/quiet_moss.mp3");
     EXPECT_EQ(probe.output.find("codec_type=audio") != std::string::npos, soundtrack)
         << probe.output;
+    fs::remove_all(dir);
+}
+
+// --size holds for the contact sheet too: a picture smaller than a thumbnail is drawn at its
+// own size and enlarged, so the sheet keeps one layout and shows the same pictures, coarser.
+TEST(CaptureCommand, ContactSheetAtEverySize)
+{
+    std::string dir = Make_TempDir("capture-sheet");
+    const char *sizes[] = {"640x480", "64x64", "100x100", "64x7680"};
+    std::vector<Frame> sheets;
+    for (const char *size : sizes) {
+        std::string path = dir + "/" + size + ".png";
+        ProcessResult r = Run_Command(capture_bin + " --contact-sheet " + path + " --size " +
+                                      size + " 2>&1");
+        ASSERT_EQ(r.status, 0) << size << ": " << r.output;
+        EXPECT_EQ(r.output, "wrote " + path + "\n") << size;
+        sheets.push_back(Read_Png(path));
+    }
+    const Frame &full = sheets[0];
+    for (size_t i = 1; i < sheets.size(); i++) {
+        const Frame &f = sheets[i];
+        ASSERT_TRUE(f.width == full.width && f.height == full.height) << sizes[i];
+        // Compared in cells of about 16 x 16 pixels: a thumbnail missing, turned over or
+        // moved changes many cells by far more than the coarser pixels do.
+        const int cw = full.width / 16, ch = full.height / 16;
+        Frame a = f.box_down(0, 0, f.width, f.height, cw, ch);
+        Frame b = full.box_down(0, 0, f.width, f.height, cw, ch);
+        double sum = 0;
+        for (size_t k = 0; k < a.rgba.size(); k++)
+            sum += std::abs(int(a.rgba[k]) - int(b.rgba[k]));
+        EXPECT_LT(sum / double(a.rgba.size()), 4.0) << sizes[i];
+    }
+    EXPECT_FALSE(sheets[1] == sheets[2]) << "--size was not used";
+    fs::remove_all(dir);
+}
+
+// --at names every file it wrote on standard output, one line each.
+TEST(CaptureCommand, AtListsTheFilesItWrote)
+{
+    std::string dir = Make_TempDir("capture-at");
+    ProcessResult r = Run_Command(capture_bin + " --at 2 --at 1.5 --at 2 --out " + dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::vector<std::string> lines = Split_Lines(r.output);
+    std::sort(lines.begin(), lines.end());
+    const std::vector<std::string> want = {"wrote " + dir + "/frame_1.5.png",
+                                           "wrote " + dir + "/frame_2.png",
+                                           "wrote " + dir + "/frame_2.png"};
+    EXPECT_EQ(lines, want) << r.output;
+    for (const auto &line : want)
+        EXPECT_TRUE(fs::exists(line.substr(6))) << line;
+    fs::remove_all(dir);
+}
+
+// The progress line is redrawn in place on a terminal only; a log or a pipe gets whole lines.
+TEST(CaptureCommand, ProgressRedrawsOnlyOnATerminal)
+{
+    std::string dir = Make_TempDir("capture-progress");
+    const std::string range = capture_bin + " --from 1 --to 3 --fps 10 --out " + dir;
+    // (command, whether the output is a terminal)
+    const std::pair<std::string, bool> cases[] = {
+        {range + " 2>&1 >/dev/null", false},
+        {"script -qec '" + range + "' /dev/null", true},
+    };
+    for (const auto &[command, terminal] : cases) {
+        ProcessResult r = Run_Command(command);
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output.find('\r') != std::string::npos, terminal) << r.output;
+        EXPECT_NE(r.output.find("frames 20/20"), std::string::npos) << r.output;
+        if (!terminal) {
+            const std::vector<std::string> lines = Split_Lines(r.output);
+            ASSERT_FALSE(lines.empty());
+            EXPECT_LE(lines.size(), 11u) << "a line for every frame floods a log";
+            for (const auto &line : lines)
+                EXPECT_TRUE(line.starts_with("frames ")) << line;
+        }
+    }
     fs::remove_all(dir);
 }
