@@ -2,7 +2,7 @@
 // archive actually inflated before anything is copied out of it.
 #include "assets/decoders.h"
 
-#include <GL/gl.h>
+#include "platform/scene_gl.h"   // viewports in the scenes' units; the browser's GL layer
 
 #include <cstdlib>
 #include <cstring>

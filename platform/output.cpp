@@ -5,26 +5,23 @@
 #include <cmath>
 #include <cstdint>
 
-static int output_width = 640;
-static int output_height = 480;
-static OutputRect picture = {0, 0, 640, 480};
+// ---- module state ---------------------------------------------------------------------------
+
+static int output_width = scene_width;
+static int output_height = scene_height;
+static OutputRect picture = {0, 0, scene_width, scene_height};
+
+// Helpers, defined at the end of the file.
+static int read_number(const char *&p);
+static void clear_black();
+static int map_edge(int v, int units, int origin, int pixels);
+
+// ---- sizes ----------------------------------------------------------------------------------
 
 bool Output_SizeFits(int width, int height)
 {
     auto fits = [](int n) { return n >= output_min_size && n <= output_max_size; };
     return fits(width) && fits(height);
-}
-
-// Up to five digits at *p, moving p past them; -1 where there are none or more.
-static int read_number(const char *&p)
-{
-    int n = 0, digits = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*p)); p++) {
-        if (++digits > 5)
-            return -1;
-        n = n * 10 + (*p - '0');
-    }
-    return digits ? n : -1;
 }
 
 bool Output_ParseSize(const char *text, int *width, int *height)
@@ -42,18 +39,7 @@ bool Output_ParseSize(const char *text, int *width, int *height)
     return true;
 }
 
-// Clears the whole output black, leaving the clear colour as it was and the scissor box on
-// the picture.
-static void clear_black()
-{
-    GLfloat colour[4];
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, colour);
-    glScissor(0, 0, output_width, output_height);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glClearColor(colour[0], colour[1], colour[2], colour[3]);
-    glScissor(picture.x, picture.y, picture.width, picture.height);
-}
+// ---- the output -----------------------------------------------------------------------------
 
 void Output_SetSize(int width, int height)
 {
@@ -87,18 +73,20 @@ OutputRect Output_Picture()
     return picture;
 }
 
-// One edge in the scenes' units to the output's pixels.
-static int map_edge(int v, int units, int origin, int pixels)
+void Output_ClearBars()
 {
-    return origin + int(std::lround(double(v) * pixels / units));
+    if (picture.width != output_width || picture.height != output_height)
+        clear_black();
 }
+
+// ---- viewports ------------------------------------------------------------------------------
 
 OutputRect Output_Map(int x, int y, int width, int height)
 {
-    int x0 = map_edge(x, 640, picture.x, picture.width);
-    int y0 = map_edge(y, 480, picture.y, picture.height);
-    int x1 = map_edge(x + width, 640, picture.x, picture.width);
-    int y1 = map_edge(y + height, 480, picture.y, picture.height);
+    int x0 = map_edge(x, scene_width, picture.x, picture.width);
+    int y0 = map_edge(y, scene_height, picture.y, picture.height);
+    int x1 = map_edge(x + width, scene_width, picture.x, picture.width);
+    int y1 = map_edge(y + height, scene_height, picture.y, picture.height);
     return {x0, y0, x1 - x0, y1 - y0};
 }
 
@@ -108,8 +96,35 @@ void Output_Viewport(GLint x, GLint y, GLsizei width, GLsizei height)
     glViewport(r.x, r.y, r.width, r.height);
 }
 
-void Output_ClearBars()
+// ---- helpers --------------------------------------------------------------------------------
+
+// Up to five digits at *p, moving p past them; -1 where there are none or more.
+static int read_number(const char *&p)
 {
-    if (picture.width != output_width || picture.height != output_height)
-        clear_black();
+    int n = 0, digits = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*p)); p++) {
+        if (++digits > 5)
+            return -1;
+        n = n * 10 + (*p - '0');
+    }
+    return digits ? n : -1;
+}
+
+// Clears the whole output black, leaving the clear colour as it was and the scissor box on
+// the picture.
+static void clear_black()
+{
+    GLfloat colour[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, colour);
+    glScissor(0, 0, output_width, output_height);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(colour[0], colour[1], colour[2], colour[3]);
+    glScissor(picture.x, picture.y, picture.width, picture.height);
+}
+
+// One edge in the scenes' units to the output's pixels.
+static int map_edge(int v, int units, int origin, int pixels)
+{
+    return origin + int(std::lround(double(v) * pixels / units));
 }

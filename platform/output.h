@@ -10,6 +10,11 @@ struct OutputRect {
     bool operator==(const OutputRect &) const = default;
 };
 
+// The scenes' own units: every viewport they set lies in a window of this size, which is also the
+// output's size where none is asked for.
+constexpr int scene_width = 640;
+constexpr int scene_height = 480;
+
 // The sizes an output may have, in each dimension.
 constexpr int output_min_size = 64;
 constexpr int output_max_size = 7680;
@@ -28,8 +33,8 @@ int Output_Width();
 int Output_Height();
 // The picture's rectangle in the output's pixels, y counted from the bottom.
 OutputRect Output_Picture();
-// A rectangle in the scenes' 640 × 480 units mapped into the picture: edges map one by one, so
-// rectangles that meet in the scenes' units meet in the output. At 640 × 480 it is the
+// A rectangle in the scenes' units mapped into the picture: edges map one by one, so
+// rectangles that meet in the scenes' units meet in the output. At the scenes' size it is the
 // rectangle itself.
 OutputRect Output_Map(int x, int y, int width, int height);
 // glViewport in the scenes' units; the scenes' glViewport calls land here (natively when they

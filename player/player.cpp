@@ -2,7 +2,7 @@
 // made current: qm-capture's EGL framebuffer, or the browser build's canvas.
 #include "player/player.h"
 
-#include <GL/gl.h>
+#include "platform/scene_gl.h"   // the browser's GL layer sees quick frames' scissor
 
 #include <algorithm>
 #include <cmath>
@@ -16,8 +16,26 @@
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
 
-// ---------------------------------------------------------------------------------------------
-// Frame
+// ---- module state ---------------------------------------------------------------------------
+
+static bool player_open;
+static double player_fps = 60.0;
+static int64_t next_frame;    // the frame Player_Step draws next
+static int64_t ticks_done;    // Timeline_Tick calls made so far
+static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
+
+// Helpers, defined at the end of the file.
+static void require_open();
+static void check_setup(const PlayerSetup &setup);
+static void reset_counters();
+static void reset_gl_state();
+static void advance_clock();
+static bool advance_frame();
+static bool last_of_entry();
+static void draw_current(bool quick);
+static bool near_whole(double x, double *whole);
+
+// ---- frames ---------------------------------------------------------------------------------
 
 Rgba Frame::at_gl(int x, int y) const
 {
@@ -28,43 +46,10 @@ Rgba Frame::at_gl(int x, int y) const
     return Rgba{p[0], p[1], p[2], p[3]};
 }
 
-static void check_rect(const Frame &f, int x, int y, int w, int h)
-{
-    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > f.width || y + h > f.height)
-        throw PlayerError("rectangle lies outside the frame or is empty");
-}
-
-MeanColour Frame::mean_gl(int x, int y, int w, int h) const
-{
-    check_rect(*this, x, y, w, h);
-    double sum[3] = {0, 0, 0};
-    for (int row = y; row < y + h; row++) {
-        for (int col = x; col < x + w; col++) {
-            const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
-            for (int c = 0; c < 3; c++)
-                sum[c] += p[c];
-        }
-    }
-    double n = double(w) * h;
-    return MeanColour{sum[0] / n, sum[1] / n, sum[2] / n};
-}
-
-bool Frame::black_gl(int x, int y, int w, int h) const
-{
-    check_rect(*this, x, y, w, h);
-    for (int row = y; row < y + h; row++) {
-        for (int col = x; col < x + w; col++) {
-            const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
-            if (p[0] || p[1] || p[2])
-                return false;
-        }
-    }
-    return true;
-}
-
 Frame Frame::box_down(int x, int y, int w, int h, int tw, int th) const
 {
-    check_rect(*this, x, y, w, h);
+    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > width || y + h > height)
+        throw PlayerError("rectangle lies outside the frame or is empty");
     if (tw <= 0 || th <= 0 || tw > w || th > h)
         throw PlayerError("a box filter only shrinks, to a size of at least 1 x 1");
     Frame out;
@@ -76,54 +61,30 @@ Frame Frame::box_down(int x, int y, int w, int h, int tw, int th) const
         int y0 = y + int(int64_t(ty) * h / th), y1 = y + int(int64_t(ty + 1) * h / th);
         for (int tx = 0; tx < tw; tx++) {
             int x0 = x + int(int64_t(tx) * w / tw), x1 = x + int(int64_t(tx + 1) * w / tw);
-            MeanColour m = mean_gl(x0, y0, x1 - x0, y1 - y0);
+            double sum[3] = {0, 0, 0};
+            for (int row = y0; row < y1; row++) {
+                for (int col = x0; col < x1; col++) {
+                    const uint8_t *p = &rgba[(size_t(row) * width + col) * 4];
+                    for (int c = 0; c < 3; c++)
+                        sum[c] += p[c];
+                }
+            }
+            const double n = double(x1 - x0) * (y1 - y0);
             uint8_t *p = &out.rgba[(size_t(ty) * tw + tx) * 4];
-            p[0] = uint8_t(m.r);
-            p[1] = uint8_t(m.g);
-            p[2] = uint8_t(m.b);
+            for (int c = 0; c < 3; c++)
+                p[c] = uint8_t(sum[c] / n);
             p[3] = 255;
         }
     }
     return out;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Start-up
-
-static bool capture_open;
-static double capture_fps = 60.0;
-static int64_t next_frame;    // the frame Player_Step draws next
-static int64_t ticks_done;    // Timeline_Tick calls made so far
-static bool demo_over;
-static int64_t entry_first_frame[scene_entry_count];   // -1 until the entry is entered
-
-static void advance_clock();
-static void require_open();
-
-static void check_setup(const PlayerSetup &setup)
-{
-    if (capture_open)
-        throw PlayerError("the capture is already open: the loaders run once per process");
-    if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
-        throw PlayerError("frames per second must be a positive number");
-    if (!Output_SizeFits(setup.width, setup.height))
-        throw PlayerError("an output size needs both dimensions from " +
-                          std::to_string(output_min_size) + " to " +
-                          std::to_string(output_max_size));
-}
-
-static void reset_counters()
-{
-    next_frame = 0;
-    ticks_done = 0;
-    demo_over = false;
-    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
-}
+// ---- start-up and restart -------------------------------------------------------------------
 
 void Player_Start(const PlayerSetup &setup)
 {
     check_setup(setup);
-    capture_fps = setup.fps;
+    player_fps = setup.fps;
     // Before the first init compiles a viewport into a list.
     Output_SetSize(setup.width, setup.height);
 
@@ -133,45 +94,19 @@ void Player_Start(const PlayerSetup &setup)
                               : (std::filesystem::path(setup.data_dir) / "quiet_moss.zaf").string();
     ZAF_Open(archive.c_str());
     Boot_Load();
-    Loading_Walk([](uint32_t) {});
+    Loading_Walk(0, [](uint32_t) {});
     Timeline_Prepare(&scene_script, 0);
     reset_counters();
-    capture_open = true;
+    player_open = true;
 }
 
 void Player_StartLoaded(const PlayerSetup &setup)
 {
     check_setup(setup);
-    capture_fps = setup.fps;
+    player_fps = setup.fps;
     Output_SetSize(setup.width, setup.height);
-    capture_open = true;
+    player_open = true;
     Player_Restart();
-}
-
-// What a new context holds, for every piece of GL state that the scenes and the picture lists
-// change: the first entries inherit it, as they do in a fresh process. Colour and texture
-// coordinate are current values that a vertex without its own would take.
-static void reset_gl_state()
-{
-    for (GLenum cap : {GL_BLEND, GL_CULL_FACE, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D})
-        glDisable(cap);
-    glBlendFunc(GL_ONE, GL_ZERO);
-    glClearColor(0, 0, 0, 0);
-    glFrontFace(GL_CCW);
-    glCullFace(GL_BACK);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glShadeModel(GL_SMOOTH);
-    glColor4f(1, 1, 1, 1);
-    glTexCoord2f(0, 0);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
-        glMatrixMode(mode);
-        glLoadIdentity();
-    }
 }
 
 void Player_Restart()
@@ -188,12 +123,12 @@ void Player_Restart()
 
 bool Player_IsOpen()
 {
-    return capture_open;
+    return player_open;
 }
 
 double Player_Fps()
 {
-    return capture_fps;
+    return player_fps;
 }
 
 std::string Player_Renderer()
@@ -207,19 +142,7 @@ std::string Player_Renderer()
     return text(GL_RENDERER) + ", OpenGL " + text(GL_VERSION);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Virtual clock
-
-// Whole numbers computed in floating point may land a hair off; within this they count as whole.
-static bool near_whole(double x, double *whole)
-{
-    double r = std::nearbyint(x);
-    if (std::fabs(x - r) <= 1e-9 * std::max(1.0, std::fabs(x))) {
-        *whole = r;
-        return true;
-    }
-    return false;
-}
+// ---- virtual clock --------------------------------------------------------------------------
 
 int64_t Player_TicksBefore(int64_t k, double fps)
 {
@@ -241,47 +164,11 @@ int64_t Player_FrameIndex(double t, double fps)
     return int64_t(std::ceil(x));
 }
 
-static void require_open()
-{
-    if (!capture_open)
-        throw PlayerError("the capture is not open");
-}
+// ---- stepping and skipping ------------------------------------------------------------------
 
 int64_t Player_NextFrame()
 {
     return next_frame;
-}
-
-// The scenes never touch the scissor test, which the output keeps on around the picture, so an
-// empty box drops every fragment of a quick frame (the clear included) without changing
-// anything they draw with or keep.
-static void draw_current(bool quick)
-{
-    if (quick)
-        glScissor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (scene_callback)
-        scene_callback();
-    if (quick) {
-        const OutputRect p = Output_Picture();
-        glScissor(p.x, p.y, p.width, p.height);
-    }
-}
-
-// Moves the timeline on to the next frame; true once the demo is over.
-static bool advance_frame()
-{
-    require_open();
-    advance_clock();
-    bool over = Timeline_Advance() != 0;
-    if (over) {
-        demo_over = true;
-    } else if (scene_callback == Timeline_EnterScene) {
-        int entry = Player_CurrentEntry();
-        if (entry_first_frame[entry] < 0)
-            entry_first_frame[entry] = next_frame;
-    }
-    return over;
 }
 
 int Player_Step(bool quick)
@@ -293,19 +180,10 @@ int Player_Step(bool quick)
     return over;
 }
 
-// Whether the frame after the one just advanced to belongs to another entry (or to nobody).
-static bool last_of_entry()
-{
-    float t = demo_time.load();
-    for (int64_t n = Player_TicksBefore(next_frame + 1, capture_fps) - ticks_done; n > 0; n--)
-        t = t + time_step.load();   // as Timeline_Tick adds
-    return t >= scene_script.end_time || Timeline_SwitchDue(t);
-}
-
 int Player_Skip()
 {
     bool over = advance_frame();
-    if (!over && (scene_callback == Timeline_EnterScene || last_of_entry()))
+    if (!over && (Timeline_Entering() || last_of_entry()))
         draw_current(true);
     next_frame++;
     return over;
@@ -338,6 +216,33 @@ int Player_DrawTo(int64_t k)
     return 0;
 }
 
+int Player_PeekEntry()
+{
+    require_open();
+    advance_clock();
+    const SceneEntry *entry = Timeline_EntryAhead(0);
+    return entry ? int(entry - scene_entries) : -1;
+}
+
+int Player_SkipToEntry(int entry)
+{
+    require_open();
+    const int first = int(scene_script.first_entry - scene_entries);
+    if (entry < first || entry > first + scene_script.last_index)
+        throw PlayerError("scene entry " + std::to_string(entry) + " is not played");
+    for (;;) {
+        const int next = Player_PeekEntry();
+        if (next == entry)
+            return 0;
+        if (next < 0)
+            return 1;
+        if (next > entry)
+            throw PlayerError("scene entry " + std::to_string(entry) +
+                              " has passed: frames are drawn forward only");
+        Player_Skip();
+    }
+}
+
 int64_t Player_EntryFirstFrame(int entry)
 {
     require_open();
@@ -364,25 +269,6 @@ int Player_CurrentEntry()
     return int(current_entry - scene_entries);
 }
 
-static void advance_clock()
-{
-    for (int64_t target = Player_TicksBefore(next_frame, capture_fps); ticks_done < target;
-         ticks_done++)
-        Timeline_Tick(10, nullptr);
-}
-
-int Player_PeekEntry()
-{
-    require_open();
-    advance_clock();
-    if (demo_over || demo_time.load() >= scene_script.end_time)
-        return -1;
-    int entry = Player_CurrentEntry();
-    if (Timeline_SwitchDue(demo_time.load()))
-        return entries_left == 0 ? -1 : entry + 1;
-    return entry;
-}
-
 PlayerMark Player_Mark()
 {
     require_open();
@@ -397,5 +283,113 @@ void Player_Rewind(const PlayerMark &mark)
     ticks_done = mark.ticks;
     demo_time = mark.demo_time;
     Timeline_ResetEntryClocks();
+}
+
+// ---- helpers --------------------------------------------------------------------------------
+
+static void require_open()
+{
+    if (!player_open)
+        throw PlayerError("the player is not open");
+}
+
+static void check_setup(const PlayerSetup &setup)
+{
+    if (player_open)
+        throw PlayerError("the player is already open: the loaders run once per process");
+    if (!(setup.fps > 0.0) || !std::isfinite(setup.fps))
+        throw PlayerError("frames per second must be a positive number");
+    if (!Output_SizeFits(setup.width, setup.height))
+        throw PlayerError("an output size needs both dimensions from " +
+                          std::to_string(output_min_size) + " to " +
+                          std::to_string(output_max_size));
+}
+
+static void reset_counters()
+{
+    next_frame = 0;
+    ticks_done = 0;
+    std::fill(std::begin(entry_first_frame), std::end(entry_first_frame), -1);
+}
+
+// What a new context holds, for every piece of GL state that the scenes and the picture lists
+// change: the first entries inherit it, as they do in a fresh process. Colour and texture
+// coordinate are current values that a vertex without its own would take.
+static void reset_gl_state()
+{
+    for (GLenum cap : {GL_BLEND, GL_CULL_FACE, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D})
+        glDisable(cap);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glClearColor(0, 0, 0, 0);
+    glFrontFace(GL_CCW);
+    glCullFace(GL_BACK);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glShadeModel(GL_SMOOTH);
+    glColor4f(1, 1, 1, 1);
+    glTexCoord2f(0, 0);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
+        glMatrixMode(mode);
+        glLoadIdentity();
+    }
+}
+
+static void advance_clock()
+{
+    for (int64_t target = Player_TicksBefore(next_frame, player_fps); ticks_done < target;
+         ticks_done++)
+        Timeline_Tick(10, nullptr);
+}
+
+// Moves the timeline on to the next frame; true once the demo is over.
+static bool advance_frame()
+{
+    require_open();
+    advance_clock();
+    bool over = Timeline_Advance() != 0;
+    if (!over && Timeline_Entering()) {
+        int entry = Player_CurrentEntry();
+        if (entry_first_frame[entry] < 0)
+            entry_first_frame[entry] = next_frame;
+    }
+    return over;
+}
+
+// Whether the frame after the one just advanced to belongs to another entry (or to nobody).
+static bool last_of_entry()
+{
+    const int64_t ticks = Player_TicksBefore(next_frame + 1, player_fps) - ticks_done;
+    return Timeline_EntryAhead(ticks) != current_entry;
+}
+
+// The scenes never touch the scissor test, which the output keeps on around the picture, so an
+// empty box drops every fragment of a quick frame (the clear included) without changing
+// anything they draw with or keep.
+static void draw_current(bool quick)
+{
+    if (quick)
+        glScissor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (scene_callback)
+        scene_callback();
+    if (quick) {
+        const OutputRect p = Output_Picture();
+        glScissor(p.x, p.y, p.width, p.height);
+    }
+}
+
+// Whole numbers computed in floating point may land a hair off; within this they count as whole.
+static bool near_whole(double x, double *whole)
+{
+    double r = std::nearbyint(x);
+    if (std::fabs(x - r) <= 1e-9 * std::max(1.0, std::fabs(x))) {
+        *whole = r;
+        return true;
+    }
+    return false;
 }
 

@@ -13,9 +13,7 @@
 #include <string>
 #include <vector>
 
-// The scenes' own units, and the output's size unless one is asked for.
-constexpr int player_width = 640;
-constexpr int player_height = 480;
+#include "platform/output.h"
 
 // Every failure of the player and of the front ends over it: a message fit for one line.
 struct PlayerError : std::runtime_error {
@@ -27,10 +25,6 @@ struct Rgba {
     bool operator==(const Rgba &) const = default;
 };
 
-struct MeanColour {
-    double r, g, b;
-};
-
 // One read-back frame: RGBA bytes with rows bottom-up, as OpenGL reads them. Coordinates
 // named _gl count y from the bottom row, as OpenGL's window coordinates do.
 struct Frame {
@@ -39,10 +33,6 @@ struct Frame {
     std::vector<uint8_t> rgba;
 
     Rgba at_gl(int x, int y) const;
-    // Mean colour (0…255 per channel) of the w × h rectangle whose lower left pixel is (x, y).
-    MeanColour mean_gl(int x, int y, int w, int h) const;
-    // Whether every pixel of that rectangle has zero red, green and blue.
-    bool black_gl(int x, int y, int w, int h) const;
     // The w × h rectangle at (x, y) shrunk to tw × th by averaging the pixels each target
     // pixel covers, truncated (alpha 255).
     Frame box_down(int x, int y, int w, int h, int tw, int th) const;
@@ -52,8 +42,8 @@ struct Frame {
 struct PlayerSetup {
     std::string data_dir;   // where quiet_moss.zaf is read; empty: the working directory
     double fps = 60.0;
-    int width = player_width;   // the output's size: the picture is the largest 4:3 within
-    int height = player_height;
+    int width = scene_width;   // the output's size: the picture is the largest 4:3 within
+    int height = scene_height;
 };
 
 // Sets the output's size, runs the loaders and prepares the timeline, on a current context
@@ -107,8 +97,12 @@ Frame Player_Read();
 // The index of the scene entry now current (0…41).
 int Player_CurrentEntry();
 // The entry the next frame will draw, or -1 if the demo ends there: advances the clock to
-// that frame's ticks, as its Player_Step would, and applies the timeline's switch rule.
+// that frame's ticks, as its Player_Step would, and asks the timeline.
 int Player_PeekEntry();
+// Skips (Player_Skip) until the next frame belongs to entry e: a Player_Step then draws the
+// entry's first frame, or its next one if it has begun. Returns 1 if the demo ends first. An
+// entry the player has passed, or one the script does not play, is an error.
+int Player_SkipToEntry(int e);
 
 // For replaying an entry from its start (the benchmark's wrap): the clocks as an entry's first
 // frame finds them. Mark before drawing that frame; Rewind makes the next frame repeat it

@@ -20,6 +20,8 @@
 #include "scenes/stem/stem.h"
 #include "timeline/timeline.h"
 
+// ---- constants and tables -------------------------------------------------------------------
+
 // The sequence, one action per row. The flags pace the display rather than report single
 // loaders: flag 1 follows flag 0 with no loader between, flag 7 comes before the last loader.
 const LoadingStep loading_steps[] = {
@@ -54,15 +56,42 @@ const LoadingStep loading_steps[] = {
 
 const int loading_step_count = int(std::size(loading_steps));
 
+// ---- module state ---------------------------------------------------------------------------
+
 std::atomic<int> loader_flags[loader_flag_count];
 
 static SDL_Thread *loader_thread;
 
-void Loading_Do(const LoadingStep &step)
+// Helpers, defined at the end of the file.
+static void sdl_delay(uint32_t ms);
+
+// ---- the sequence ---------------------------------------------------------------------------
+
+void Loading_Start(void)
 {
+    if (debug_mode != 0) {
+        time_step = 0.01f;
+        return;
+    }
+    loader_thread = SDL_CreateThread(Loading_Thread, nullptr);
+    if (!loader_thread)
+        exit(1);
+}
+
+int Loading_Thread(void *)
+{
+    if (time_step.load() != 0.0f)
+        return 0;
+    Loading_Walk(0, sdl_delay);
+    return 0;
+}
+
+uint32_t Loading_Take(int i)
+{
+    const LoadingStep &step = loading_steps[i];
     switch (step.kind) {
     case StepKind::Delay:
-        break;
+        return uint32_t(step.value);
     case StepKind::Load:
         step.loader();
         break;
@@ -78,41 +107,18 @@ void Loading_Do(const LoadingStep &step)
         time_step = 0.01f;
         break;
     }
-}
-
-void Loading_Walk(void (*delay)(uint32_t ms))
-{
-    for (const LoadingStep &step : loading_steps) {
-        if (step.kind == StepKind::Delay)
-            delay(step.value);
-        else
-            Loading_Do(step);
-    }
-}
-
-static void sdl_delay(uint32_t ms)
-{
-    SDL_Delay(ms);
-}
-
-int Loading_Thread(void *)
-{
-    if (time_step.load() != 0.0f)
-        return 0;
-    Loading_Walk(sdl_delay);
     return 0;
 }
 
-void Loading_Start(void)
+void Loading_Walk(int from, void (*wait)(uint32_t ms))
 {
-    if (debug_mode != 0) {
-        time_step = 0.01f;
-        return;
+    for (int i = from; i < loading_step_count; i++) {
+        if (const uint32_t ms = Loading_Take(i))
+            wait(ms);
     }
-    loader_thread = SDL_CreateThread(Loading_Thread, nullptr);
-    if (!loader_thread)
-        exit(1);
 }
+
+// ---- debug mode -----------------------------------------------------------------------------
 
 void Loading_RunDebugLoaders(void)
 {
@@ -124,4 +130,11 @@ void Loading_RunDebugLoaders(void)
     Creeds_Load();
     Finale_Load();
     Lathe_Load();
+}
+
+// ---- helpers --------------------------------------------------------------------------------
+
+static void sdl_delay(uint32_t ms)
+{
+    SDL_Delay(ms);
 }

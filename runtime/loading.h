@@ -18,8 +18,9 @@ struct LoadingStep {
     void (*loader)(void);
 };
 
-// The sequence in order, walked by the worker with its delays and by headless rendering
-// without them.
+// The sequence in order. Its order is the demo's: the loaders of the mascot, the eyes and the
+// stem draw their layouts from one shared rand() sequence, so the order decides what they look
+// like.
 extern const LoadingStep loading_steps[];
 extern const int loading_step_count;
 
@@ -27,11 +28,14 @@ extern const int loading_step_count;
 void Loading_Start(void);
 // The worker: walks the sequence with real delays, but only while the clock stands still.
 int Loading_Thread(void *);
-// Walks every step of the sequence in order, calling delay(ms) for each pause: the worker
-// passes SDL_Delay, a headless renderer a function that does not wait.
-void Loading_Walk(void (*delay)(uint32_t ms));
-// One step's action; a pause is the caller's to make (the browser build waits between
-// frames rather than blocking).
-void Loading_Do(const LoadingStep &step);
-// The scene loaders in the order main runs them itself in debug mode.
+// Takes step i of the sequence: does its action, or, for a pause, only returns its length in ms
+// (0 for an action). The browser build takes a step a frame and waits between frames.
+uint32_t Loading_Take(int i);
+// Takes every step from step `from` on, in order, handing each pause to wait(ms): the worker
+// passes SDL_Delay; headless rendering, and the browser catching up, a function that does not
+// wait.
+void Loading_Walk(int from, void (*wait)(uint32_t ms));
+// The scene loaders in the order main runs them itself in debug mode. It is not the sequence's
+// order, yet it gives every scene the same rand() values: the three loaders that draw from
+// rand() (mascot, eyes, stem) come in the same order in both, and the others draw none.
 void Loading_RunDebugLoaders(void);

@@ -24,10 +24,7 @@ static void apply_debug(float start, float end, int offset)
     debug_start = start;
     debug_end = end;
     debug_offset = offset;
-    scene_script.last_index -= offset;
-    scene_script.start_time = start;
-    scene_script.end_time = end;
-    scene_script.first_entry = &scene_entries[offset];
+    SceneScript_Debug(start, end, offset);
     puts("QM_x: debug mode.");
     printf("QM_x: start: %+.3f, end: %+.3f, offset: %i;\n", debug_start, debug_end, debug_offset);
 }

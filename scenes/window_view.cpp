@@ -1,6 +1,6 @@
 #include "scenes/window_view.h"
 
-#include <GL/gl.h>
+#include "platform/scene_gl.h"   // viewports in the scenes' units; the browser's GL layer
 
 void View_Window(void)
 {

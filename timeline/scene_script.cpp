@@ -175,6 +175,14 @@ constexpr SceneScript authored_script = {0.0f, 310.0f, 41, nullptr};
 SceneEntry scene_entries[scene_entry_count];
 SceneScript scene_script;
 
+void SceneScript_Debug(float start, float end, int offset)
+{
+    scene_script.last_index -= offset;
+    scene_script.start_time = start;
+    scene_script.end_time = end;
+    scene_script.first_entry = &scene_entries[offset];
+}
+
 void SceneScript_Reset(void)
 {
     std::copy(std::begin(authored_entries), std::end(authored_entries), scene_entries);

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+// ---- module state ---------------------------------------------------------------------------
+
 static_assert(std::atomic<float>::is_always_lock_free);
 static_assert(std::atomic<SceneClock>::is_always_lock_free);
 
@@ -27,6 +29,16 @@ SceneCallback scene_callback = Timeline_EnterScene;
 static SceneScript *timeline_script;
 static int timeline_debug;
 static SDL_TimerID timeline_timer;
+
+// What a frame at demo time now does: the end of the demo is tested first, then the switch.
+enum class FrameStep { stay, enter_next, end_of_time, end_of_entries };
+
+// Helpers, defined at the end of the file.
+static void clock_add(std::atomic<float> &clock, float s);
+static float ramp(float from, float to, float speed, std::atomic<float> &clock);
+static FrameStep frame_step_at(float now);
+
+// ---- start and reset ------------------------------------------------------------------------
 
 void Timeline_Prepare(SceneScript *script, int debug)
 {
@@ -73,14 +85,25 @@ void Timeline_StopTimer(void)
     }
 }
 
-// Adds s to a clock unless the frame step reset it in between, in which case the addition
-// is made to the reset value instead: a tick never undoes a reset.
-static void clock_add(std::atomic<float> &clock, float s)
+void Timeline_Reset(void)
 {
-    float old = clock.load();
-    while (!clock.compare_exchange_weak(old, old + s)) {
-    }
+    Timeline_StopTimer();
+    time_step = 0.01f;
+    demo_time = 0.0f;
+    scene_clock = SceneClock{0.0f, 0.0f};
+    ramp_clock_a = 0.0f;
+    ramp_clock_b = 0.0f;
+    chan_x = chan_y = chan_z = 0.0f;
+    ramp_a = ramp_b = 0.0f;
+    wave_a = wave_b = 0.0f;
+    current_entry = nullptr;
+    entries_left = 0;
+    scene_callback = Timeline_EnterScene;
+    timeline_script = nullptr;
+    timeline_debug = 0;
 }
+
+// ---- clocks ---------------------------------------------------------------------------------
 
 uint32_t Timeline_Tick(uint32_t interval, void *)
 {
@@ -99,22 +122,6 @@ uint32_t Timeline_Tick(uint32_t interval, void *)
     return interval;
 }
 
-// One sawtooth channel: rises from `from` at `speed`, restarts once it passes `to`.
-static float ramp(float from, float to, float speed, std::atomic<float> &clock)
-{
-    float value = from + speed * clock.load();
-    if (value > to) {
-        value = from;
-        clock = 0.0f;
-    }
-    return value;
-}
-
-int Timeline_SwitchDue(float now)
-{
-    return now >= current_entry[1].start;
-}
-
 void Timeline_ResetEntryClocks(void)
 {
     scene_clock = SceneClock{0.0f, 0.0f};
@@ -122,19 +129,43 @@ void Timeline_ResetEntryClocks(void)
     ramp_clock_b = 0.0f;
 }
 
-int Timeline_Advance(void)
+// ---- frames ---------------------------------------------------------------------------------
+
+const SceneEntry *Timeline_EntryAhead(int64_t ticks)
 {
     float now = demo_time.load();
-    if (now >= timeline_script->end_time) {
+    const float s = time_step.load();
+    for (; ticks > 0; ticks--)
+        now = now + s;   // as Timeline_Tick adds, in single precision
+    switch (frame_step_at(now)) {
+    case FrameStep::stay:
+        return current_entry;
+    case FrameStep::enter_next:
+        return current_entry + 1;
+    default:
+        return nullptr;
+    }
+}
+
+int Timeline_Entering(void)
+{
+    return scene_callback == Timeline_EnterScene;
+}
+
+int Timeline_Advance(void)
+{
+    const float now = demo_time.load();
+    const FrameStep step = frame_step_at(now);
+    if (step == FrameStep::end_of_time) {
         if (timeline_debug)
             puts("QM_x: end of demo time.");
         return 1;
     }
 
-    if (Timeline_SwitchDue(now)) {
+    if (step != FrameStep::stay) {
         if (timeline_debug)
             printf("%+.3f\n", now);
-        if (entries_left == 0) {
+        if (step == FrameStep::end_of_entries) {
             if (timeline_debug)
                 puts("QM_x: end of effects.");
             return 1;
@@ -177,20 +208,34 @@ void Timeline_EnterScene(void)
         current_entry->render();
 }
 
-void Timeline_Reset(void)
+// ---- helpers --------------------------------------------------------------------------------
+
+// Adds s to a clock unless the frame step reset it in between, in which case the addition
+// is made to the reset value instead: a tick never undoes a reset.
+static void clock_add(std::atomic<float> &clock, float s)
 {
-    Timeline_StopTimer();
-    time_step = 0.01f;
-    demo_time = 0.0f;
-    scene_clock = SceneClock{0.0f, 0.0f};
-    ramp_clock_a = 0.0f;
-    ramp_clock_b = 0.0f;
-    chan_x = chan_y = chan_z = 0.0f;
-    ramp_a = ramp_b = 0.0f;
-    wave_a = wave_b = 0.0f;
-    current_entry = nullptr;
-    entries_left = 0;
-    scene_callback = Timeline_EnterScene;
-    timeline_script = nullptr;
-    timeline_debug = 0;
+    float old = clock.load();
+    while (!clock.compare_exchange_weak(old, old + s)) {
+    }
+}
+
+// One sawtooth channel: rises from `from` at `speed`, restarts once it passes `to`.
+static float ramp(float from, float to, float speed, std::atomic<float> &clock)
+{
+    float value = from + speed * clock.load();
+    if (value > to) {
+        value = from;
+        clock = 0.0f;
+    }
+    return value;
+}
+
+// The step a frame makes at demo time now.
+static FrameStep frame_step_at(float now)
+{
+    if (now >= timeline_script->end_time)
+        return FrameStep::end_of_time;
+    if (now < current_entry[1].start)
+        return FrameStep::stay;
+    return entries_left == 0 ? FrameStep::end_of_entries : FrameStep::enter_next;
 }

@@ -70,8 +70,13 @@ int Timeline_Frame(void);
 // Timeline_Frame without the scene callback: ends the demo, or switches entries and computes
 // the channels. A tool that skips drawing a frame still calls it, so the timeline moves on.
 int Timeline_Advance(void);
-// Whether the entry switch is due at demo time now.
-int Timeline_SwitchDue(float now);
+// The entry that the frame after `ticks` more ticks draws, by the rule Timeline_Advance applies
+// (the end of the demo first, then one switch at most), or null if the demo ends on that frame.
+// Moves no clock: a player that draws some frames and passes others over asks it ahead.
+const SceneEntry *Timeline_EntryAhead(int64_t ticks);
+// Whether the frame just advanced to is its entry's first: the scene callback enters the entry
+// (its init, then its render).
+int Timeline_Entering(void);
 // The entry clocks as an entry's first frame finds them.
 void Timeline_ResetEntryClocks(void);
 // The first-frame step of an entry: its init, then its render.

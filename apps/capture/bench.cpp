@@ -77,14 +77,8 @@ void Bench_Run(const Options &o, Clock::time_point started)
     for (int e = 0; e < entries; e++) {
         // Earlier frames are skipped as a seek skips them: the entry finds the state playback
         // gives it.
-        for (;;) {
-            int next = Player_PeekEntry();
-            if (next == e)
-                break;
-            if (next < 0 || next > e)
-                throw PlayerError("entry " + std::to_string(e) + " is never reached");
-            Player_Skip();
-        }
+        if (Player_SkipToEntry(e))
+            throw PlayerError("entry " + std::to_string(e) + " is never reached");
         PlayerMark mark = Player_Mark();
         ms.clear();
         glFinish();

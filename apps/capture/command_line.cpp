@@ -1,6 +1,8 @@
 // qm-capture's command line: the options, their checks, the usage text.
 #include <getopt.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -25,10 +27,12 @@ constexpr const char *usage_text =
     "                                  pixels]\n"
     "  --from T0 --to T1 --out DIR     write every frame with T0 <= k/F < T1 as\n"
     "                                  DIR/frame_<k>.png (k: the frame's index, six digits)\n"
-    "  --from T0 --to T1 --out FILE.mp4\n"
+    "  --from T0 --to T1 --out FILE.mp4 [--quality Q]\n"
     "                                  the same frames as H.264 video through ffmpeg, with\n"
     "                                  quiet_moss.mp3 (if present) starting where playback\n"
-    "                                  starts it\n"
+    "                                  starts it. Q: web (the default: CRF 18, playable\n"
+    "                                  while it downloads), high (CRF 12, for uploads at\n"
+    "                                  4K) or lossless (RGB, every pixel kept)\n"
     "  --contact-sheet FILE.png        one labelled thumbnail per entry, from its middle\n"
     "  --bench [--frames N] [--json]   N frames (default 120) of every entry at 60 fps from\n"
     "                                  its start, wrapping within short entries; per entry the\n"
@@ -62,11 +66,22 @@ double parse_time(const char *option, const char *text)
     return v;
 }
 
+bool ends_with(const std::string &s, const std::string &tail)
+{
+    if (s.size() < tail.size())
+        return false;
+    return std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
+                      [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+
 }  // namespace
 
 Options CommandLine_Parse(int argc, char **argv)
 {
-    enum { AT = 1000, FROM, TO, FPS, SIZE, OUT, SHEET, DATA, BENCH, FRAMES, JSON, EVERY, HELP };
+    enum {
+        AT = 1000, FROM, TO, FPS, SIZE, OUT, QUALITY, SHEET, DATA, BENCH, FRAMES, JSON, EVERY,
+        HELP
+    };
     static const option long_options[] = {
         {"at", required_argument, nullptr, AT},
         {"from", required_argument, nullptr, FROM},
@@ -74,6 +89,7 @@ Options CommandLine_Parse(int argc, char **argv)
         {"fps", required_argument, nullptr, FPS},
         {"size", required_argument, nullptr, SIZE},
         {"out", required_argument, nullptr, OUT},
+        {"quality", required_argument, nullptr, QUALITY},
         {"contact-sheet", required_argument, nullptr, SHEET},
         {"data", required_argument, nullptr, DATA},
         {"bench", no_argument, nullptr, BENCH},
@@ -115,6 +131,12 @@ Options CommandLine_Parse(int argc, char **argv)
             break;
         case OUT:
             o.out = optarg;
+            break;
+        case QUALITY:
+            o.quality = optarg;
+            if (o.quality != "web" && o.quality != "high" && o.quality != "lossless")
+                throw PlayerError(std::string("--quality needs web, high or lossless, not '") +
+                                  optarg + "'");
             break;
         case SHEET:
             o.contact_sheet = optarg;
@@ -169,6 +191,9 @@ Options CommandLine_Parse(int argc, char **argv)
         throw PlayerError("--out is required with --at and --from/--to");
     if ((o.bench || !o.contact_sheet.empty()) && !o.out.empty())
         throw PlayerError("--out has no meaning with --bench or --contact-sheet");
+    o.video = o.from && ends_with(o.out, ".mp4");
+    if (!o.quality.empty() && !o.video)
+        throw PlayerError("--quality goes with a video: --from/--to --out FILE.mp4");
     if (o.frames && !o.bench)
         throw PlayerError("--frames goes with --bench");
     if (o.json && !o.bench)

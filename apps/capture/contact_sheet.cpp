@@ -24,7 +24,7 @@ constexpr uint8_t digit_glyphs[10][5] = {
 void ContactSheet_Write(const Options &o)
 {
     constexpr int columns = 7, scale = 4, gap = 4;
-    constexpr int thumb_w = player_width / scale, thumb_h = player_height / scale;
+    constexpr int thumb_w = scene_width / scale, thumb_h = scene_height / scale;
     const int entries = scene_script.last_index + 1;
     const int rows = (entries + columns - 1) / columns;
     const int sheet_w = columns * thumb_w + (columns + 1) * gap;

@@ -9,11 +9,15 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "apps/capture/capture.h"
@@ -35,14 +39,6 @@ void make_folder(const std::string &dir)
                           (ec ? ec.message() : "not a folder"));
     if (access(dir.c_str(), W_OK) != 0)
         throw PlayerError("cannot write into " + dir);
-}
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    if (s.size() < tail.size())
-        return false;
-    return std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
-                      [](char a, char b) { return std::tolower(a) == std::tolower(b); });
 }
 
 std::string format(const char *fmt, double v)
@@ -160,6 +156,112 @@ int run_command(const std::vector<std::string> &args)
     return p.finish();
 }
 
+// ffmpeg's video options per --quality (empty: web). H.264 in 4:2:0 wants even sides, so an odd
+// one gets a black edge more; lossless stays in RGB, where no colour conversion rounds.
+const std::vector<std::string> &video_codec(const std::string &quality)
+{
+    static const std::vector<std::string> web = {
+        "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2", "-c:v", "libx264", "-preset", "medium",
+        "-crf", "18", "-pix_fmt", "yuv420p"};
+    static const std::vector<std::string> high = {
+        "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2", "-c:v", "libx264", "-preset", "slow",
+        "-crf", "12", "-pix_fmt", "yuv420p"};
+    static const std::vector<std::string> lossless = {
+        "-vf", "vflip", "-c:v", "libx264rgb", "-preset", "veryfast", "-qp", "0",
+        "-pix_fmt", "rgb24"};
+    return quality == "high" ? high : quality == "lossless" ? lossless : web;
+}
+
+// A PNG sequence compressed off the render thread: a few workers encode frames while the next
+// are drawn; at most twice as many frames as workers are held, and the files appear in frame
+// order, so an interrupted export leaves no gaps.
+class PngWriters {
+public:
+    explicit PngWriters(std::string folder) : folder_(std::move(folder))
+    {
+        unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        for (unsigned i = 0; i < n; i++)
+            workers_.emplace_back([this] { work(); });
+    }
+    ~PngWriters() { stop(); }
+    // Waits while the queue is full; throws the first failure of a worker.
+    void add(int64_t k, Frame frame)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return queue_.size() < workers_.size() || !error_.empty(); });
+        if (!error_.empty())
+            throw PlayerError(error_);
+        if (next_to_write_ < 0)
+            next_to_write_ = k;
+        queue_.emplace_back(k, std::move(frame));
+        changed_.notify_all();
+    }
+    // Waits until every frame is on disk.
+    void finish()
+    {
+        stop();
+        if (!error_.empty())
+            throw PlayerError(error_);
+    }
+
+private:
+    void stop()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        for (auto &w : workers_)
+            if (w.joinable())
+                w.join();
+    }
+    void work()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return !queue_.empty() || closing_; });
+            if (queue_.empty())
+                return;
+            auto [k, frame] = std::move(queue_.front());
+            queue_.pop_front();
+            changed_.notify_all();
+            lock.unlock();
+            std::vector<uint8_t> png;
+            std::string failure;
+            try {
+                png = Capture_EncodePng(frame, png_level_sequence);
+            } catch (const PlayerError &e) {
+                failure = e.what();
+            }
+            lock.lock();
+            changed_.wait(lock, [&] { return next_to_write_ == k; });
+            if (failure.empty() && error_.empty()) {
+                char name[64];
+                std::snprintf(name, sizeof name, "frame_%06lld.png", (long long)k);
+                try {
+                    Capture_WriteFile(png, (fs::path(folder_) / name).string());
+                } catch (const PlayerError &e) {
+                    failure = e.what();
+                }
+            }
+            if (error_.empty())
+                error_ = failure;
+            next_to_write_++;
+            changed_.notify_all();
+        }
+    }
+
+    std::string folder_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<int64_t, Frame>> queue_;
+    int64_t next_to_write_ = -1;
+    bool closing_ = false;
+    std::string error_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -208,11 +310,12 @@ void Export_Range(const Options &o)
     if (*o.from >= demo_end())
         throw PlayerError("--from lies past the end of the demo (" +
                           format("%.3f", demo_end()) + " s)");
-    bool video = ends_with(o.out, ".mp4");
+    const bool video = o.video;
     std::string fps_text = format("%.9g", fps);
     std::string size_text = std::to_string(Output_Width()) + "x" + std::to_string(Output_Height());
 
     std::unique_ptr<Pipe> encoder;
+    std::unique_ptr<PngWriters> pngs;
     fs::path silent_video;
     if (video) {
         fs::path out(o.out);
@@ -230,15 +333,16 @@ void Export_Range(const Options &o)
         // The music's start is known only once the timeline has reached entry 1, so the
         // picture is encoded first and the soundtrack muxed in afterwards.
         silent_video = folder / ("." + out.filename().string() + ".video.mp4");
-        encoder = std::make_unique<Pipe>(std::vector<std::string>{
-            "ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo",
-            "-pix_fmt", "rgba", "-video_size", size_text, "-framerate", fps_text, "-i",
-            // H.264 in 4:2:0 wants even sides: an odd one gets a black edge more.
-            "pipe:0", "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2", "-c:v", "libx264",
-            "-pix_fmt", "yuv420p",
-            silent_video.string()});
+        std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
+                                         "-f", "rawvideo", "-pix_fmt", "rgba", "-video_size",
+                                         size_text, "-framerate", fps_text, "-i", "pipe:0"};
+        const std::vector<std::string> &codec = video_codec(o.quality);
+        args.insert(args.end(), codec.begin(), codec.end());
+        args.push_back(silent_video.string());
+        encoder = std::make_unique<Pipe>(args);
     } else {
         make_folder(o.out);
+        pngs = std::make_unique<PngWriters>(o.out);
     }
 
     if (Player_SkipTo(k0))
@@ -251,16 +355,15 @@ void Export_Range(const Options &o)
             break;
         }
         Frame f = Player_Read();
-        if (video) {
+        if (video)
             encoder->write_all(f.rgba.data(), f.rgba.size());
-        } else {
-            char name[64];
-            std::snprintf(name, sizeof name, "frame_%06lld.png", (long long)k);
-            Capture_WritePng(f, (fs::path(o.out) / name).string());
-        }
+        else
+            pngs->add(k, std::move(f));
         written++;
         progress.update(written);
     }
+    if (pngs)
+        pngs->finish();
     if (written == 0)
         throw PlayerError("--from lies past the end of the demo");
     if (!video) {
@@ -275,9 +378,9 @@ void Export_Range(const Options &o)
                                     "-i", silent_video.string()};
     if (fs::exists(music)) {
         // The music starts on entry 1's first frame, which may lie after the video.
-        while (Player_EntryFirstFrame(1) < 0 && !Player_Skip()) {
-        }
         int64_t music_frame = Player_EntryFirstFrame(1);
+        if (music_frame < 0 && Player_SkipToEntry(1) == 0)
+            music_frame = Player_NextFrame();
         // Seconds from the video's first frame to the music's start; negative: already playing.
         double offset = music_frame >= 0 ? double(music_frame - k0) / fps : 0.0;
         if (offset >= 0) {
@@ -292,6 +395,8 @@ void Export_Range(const Options &o)
         fprintf(stderr, "no %s: the video has no sound\n", music.c_str());
         mux.insert(mux.end(), {"-c", "copy"});
     }
+    // The index at the front: a web server's visitor can start watching before the end arrives.
+    mux.insert(mux.end(), {"-movflags", "+faststart"});
     mux.push_back(o.out);
     int status = run_command(mux);
     fs::remove(silent_video);

@@ -16,13 +16,15 @@ struct Options {
     std::optional<double> from, to;
     std::optional<double> fps;
     std::string out;
+    bool video = false;    // --from/--to into FILE.mp4
+    std::string quality;   // the video's: web (empty), high or lossless
     std::string contact_sheet;
     std::string data_dir;
     bool bench = false;
     bool json = false;
     bool every_frame = false;
     std::optional<long> frames;
-    int width = player_width, height = player_height;
+    int width = scene_width, height = scene_height;
 };
 
 // Reads and checks the command line; --help prints the usage and exits.

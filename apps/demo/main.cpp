@@ -18,11 +18,11 @@
 static SDL_Surface *screen_surface;
 static SDL_Event event;
 
-// The output's size: 640 × 480 unless QUIET_MOSS_SIZE asks for "WxH" or the "desktop"'s own.
+// The output's size: the scenes' own unless QUIET_MOSS_SIZE asks for "WxH" or the "desktop"'s.
 static void output_size(int *width, int *height)
 {
-    *width = 640;
-    *height = 480;
+    *width = scene_width;
+    *height = scene_height;
     const char *asked = getenv("QUIET_MOSS_SIZE");
     if (!asked || !*asked)
         return;

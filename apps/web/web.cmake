@@ -19,19 +19,11 @@ target_compile_options(zlib_web PRIVATE -w)
 add_library(qm_gl_compat STATIC ${web_dir}/gl_compat.cpp)
 target_include_directories(qm_gl_compat PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_library(qm_sound STATIC ${web_dir}/fsound_web.cpp)
-target_include_directories(qm_sound PUBLIC ${CMAKE_SOURCE_DIR})
-
-# The output's mapping talks to WebGL itself: the GL layer runs the scenes' viewports through it.
-add_library(qm_output STATIC ${CMAKE_SOURCE_DIR}/platform/output.cpp)
-target_include_directories(qm_output PUBLIC ${CMAKE_SOURCE_DIR})
+qm_add_sound()
+qm_add_output()
 target_link_libraries(qm_gl_compat PUBLIC qm_output)
 
-add_library(qm_core STATIC)
-target_include_directories(qm_core PUBLIC ${CMAKE_SOURCE_DIR})
-# Every demo source draws through the GL layer without knowing it.
-target_compile_options(qm_core PUBLIC -include ${web_dir}/gl_compat.h)
-target_link_libraries(qm_core PUBLIC qm_gl_compat qm_sound zlib_web)
+qm_add_core()
 foreach(dir timeline assets scenes runtime player)
   add_subdirectory(${dir})
 endforeach()

@@ -30,6 +30,7 @@
 #include "assets/zaf.h"
 #include "platform/fsound.h"
 #include "platform/output.h"
+#include "platform/scene_gl.h"   // the GL layer under every call, the scenes' and these
 #include "player/player.h"
 #include "runtime/loading.h"
 #include "runtime/options.h"
@@ -67,7 +68,8 @@ EM_JS(void, page_demo_ended, (int hold_ms), { qm.end(hold_ms); });
 // ---------------------------------------------------------------------------------------------
 // State
 
-constexpr double player_fps = 60.0;
+// Frames of demo time the page plays per second, as qm-capture draws them by default.
+constexpr double page_fps = 60.0;
 
 enum class Phase { idle, loading, playing, ended };
 static Phase phase = Phase::idle;
@@ -110,7 +112,7 @@ static void draw_boot_frame(void)
 
 static void start_player(void)
 {
-    Player_StartLoaded(PlayerSetup{"", player_fps, Output_Width(), Output_Height()});
+    Player_StartLoaded(PlayerSetup{"", page_fps, Output_Width(), Output_Height()});
     phase = Phase::playing;
     clock_set(0.0);
 }
@@ -120,11 +122,7 @@ static void run_loading_step(void)
 {
     if (clock_now() < step_due)
         return;
-    const LoadingStep &step = loading_steps[next_step++];
-    if (step.kind == StepKind::Delay)
-        step_due = clock_now() + step.value / 1000.0;
-    else
-        Loading_Do(step);
+    step_due = clock_now() + Loading_Take(next_step++) / 1000.0;
     if (next_step == loading_step_count)
         start_player();
 }
@@ -132,9 +130,8 @@ static void run_loading_step(void)
 // What is left of the loading sequence, without its pauses.
 static void finish_loading(void)
 {
-    for (; next_step < loading_step_count; next_step++)
-        if (loading_steps[next_step].kind != StepKind::Delay)
-            Loading_Do(loading_steps[next_step]);
+    Loading_Walk(next_step, [](uint32_t) {});
+    next_step = loading_step_count;
     start_player();
 }
 
@@ -163,10 +160,11 @@ static void end_demo(int hold_ms)
 static void count_frame(void)
 {
     glFlush();
-    page_count_frame(demo_time.load(), double(Player_NextFrame() - 1) / player_fps);
+    page_count_frame(demo_time.load(), double(Player_NextFrame() - 1) / page_fps);
 }
 
-static void frame(void)
+// Once per browser frame: a loading step under the boot screen, or the latest demo frame due.
+static void browser_frame(void)
 {
     // Keys are the page's; SDL's queue is only emptied, so that nothing piles up in it.
     SDL_Event event;
@@ -181,7 +179,7 @@ static void frame(void)
     if (phase != Phase::playing)
         return;
     // The latest frame the clock has reached; the one on screen until the next is due.
-    const int64_t due = int64_t(std::floor(clock_now() * player_fps));
+    const int64_t due = int64_t(std::floor(clock_now() * page_fps));
     if (due < Player_NextFrame())
         return;
     if (Player_SkipTo(due) || Player_Step(false)) {
@@ -203,7 +201,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int qm_seek(double t, int grab)
         return 1;
     if (!Player_IsOpen())
         finish_loading();
-    const int64_t k = Player_FrameIndex(t, player_fps);
+    const int64_t k = Player_FrameIndex(t, page_fps);
     FSOUND_STREAM *music = music_stream;
     music_stream = nullptr;   // the entries passed on the way would start it from 0
     if (k < Player_NextFrame())
@@ -234,7 +232,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int qm_start(double t)
     phase = Phase::loading;
     step_due = 0.0;
     clock_set(0.0);
-    emscripten_set_main_loop(frame, 0, 0);
+    emscripten_set_main_loop(browser_frame, 0, 0);
     return t > 0.0 ? qm_seek(t, 0) : 0;
 }
 
@@ -247,7 +245,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void qm_run(int run)
         return;
     clock_at = clock_now();
     if (!run && phase == Phase::playing && Player_NextFrame() > 0)
-        clock_at = std::min(clock_at, double(Player_NextFrame() - 1) / player_fps);
+        clock_at = std::min(clock_at, double(Player_NextFrame() - 1) / page_fps);
     clock_since = run ? emscripten_get_now() : -1;
 }
 
@@ -294,7 +292,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE double qm_entry_start(int e)
 // The frame qm-capture writes for --at T at the canvas's size, then optionally N more timed.
 static void show_frame_at(double t)
 {
-    Player_Start(PlayerSetup{"", player_fps, Output_Width(), Output_Height()});
+    Player_Start(PlayerSetup{"", page_fps, Output_Width(), Output_Height()});
     if (!(t >= 0.0) || !(t < scene_script.end_time)) {
         page_fail("at= wants a demo time in seconds within the demo");
         return;
@@ -330,7 +328,7 @@ int main(void)
     // where a window shows the colours alone.
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-    if (!SDL_SetVideoMode(player_width, player_height, 32, SDL_OPENGL)) {
+    if (!SDL_SetVideoMode(scene_width, scene_height, 32, SDL_OPENGL)) {
         page_fail("no WebGL context");
         return 1;
     }

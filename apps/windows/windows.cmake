@@ -25,18 +25,10 @@ add_library(PkgConfig::MPG123 ALIAS qm_mpg123)
 add_compile_definitions(APIENTRY=__stdcall WINGDIAPI=__declspec\(dllimport\) CALLBACK=__stdcall)
 
 # The sound layer and the output mapping as natively; the headless context is not needed.
-add_library(qm_sound STATIC ${CMAKE_SOURCE_DIR}/platform/fsound.cpp)
-target_include_directories(qm_sound PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qm_sound PUBLIC PkgConfig::SDL PRIVATE PkgConfig::MPG123)
-add_library(qm_output STATIC ${CMAKE_SOURCE_DIR}/platform/output.cpp)
-target_include_directories(qm_output PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qm_output PUBLIC OpenGL::GL)
+qm_add_sound()
+qm_add_output()
 
-add_library(qm_core STATIC)
-target_include_directories(qm_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qm_core PUBLIC PkgConfig::SDL OpenGL::GL OpenGL::GLU ZLIB::ZLIB qm_sound
-  qm_output)
-target_compile_options(qm_core PRIVATE -include ${CMAKE_SOURCE_DIR}/platform/scene_viewport.h)
+qm_add_core()
 foreach(dir timeline assets scenes runtime apps/demo)
   add_subdirectory(${CMAKE_SOURCE_DIR}/${dir} ${dir})
 endforeach()

@@ -28,6 +28,8 @@
 
 namespace {
 
+// ---- types and constants --------------------------------------------------------------------
+
 // Interleaved, as the emulation's fast path for client arrays wants it.
 struct Vertex {
     GLfloat x, y, z;
@@ -58,18 +60,29 @@ struct DisplayList {
     std::vector<unsigned char> inherits;   // per vertex
 };
 
-[[noreturn]] void unsupported(const char *what, unsigned value)
-{
-    std::fprintf(stderr, "quiet_moss (browser): %s 0x%x is not supported\n", what, value);
-    std::abort();
-}
-
 // The current attributes: the state's, or while a list is compiled, the list's own (compiled
 // calls do not touch the state).
 struct Attributes {
     GLfloat colour[4] = {1, 1, 1, 1};
     GLfloat texcoord[2] = {0, 0};
 };
+
+// Texture object 0's parameters, which natively every list's upload lands in. They are applied
+// to a list's own texture when it is bound, if they changed since it was last bound.
+struct TextureParameters {
+    GLint min_filter = GL_NEAREST_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
+    GLint wrap_s = GL_REPEAT, wrap_t = GL_REPEAT;
+    unsigned version = 1;
+};
+
+// Matrices are column-major, as GL keeps them.
+using Matrix = std::array<GLfloat, 16>;
+constexpr Matrix identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+// The emulation copies client arrays into a temporary buffer of 2 MB; stay well below it.
+constexpr GLsizei draw_chunk = 3 * 8192;
+
+// ---- state ----------------------------------------------------------------------------------
 
 Attributes state;
 bool texturing;
@@ -87,16 +100,27 @@ unsigned char primitive_sets;
 std::vector<Vertex> primitive_vertices;
 std::vector<unsigned char> primitive_inherits;
 
-// Texture object 0's parameters, which natively every list's upload lands in. They are applied
-// to a list's own texture when it is bound, if they changed since it was last bound.
-struct TextureParameters {
-    GLint min_filter = GL_NEAREST_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
-    GLint wrap_s = GL_REPEAT, wrap_t = GL_REPEAT;
-    unsigned version = 1;
-};
 TextureParameters texture_parameters;
 std::unordered_map<GLuint, unsigned> texture_versions;
 GLuint default_texture;
+
+std::vector<Matrix> modelview{identity};
+std::vector<Matrix> projection{identity};
+GLenum matrix_mode = GL_MODELVIEW;
+bool projection_changed;
+
+std::vector<Vertex> batch;
+// An empty scissor box (the player's quick frames, whose pixels nobody reads) cuts every
+// fragment: their triangles are neither transformed nor sent, only the state they set is kept.
+bool scissor_empty;
+
+// ---- textures and drawing -------------------------------------------------------------------
+
+[[noreturn]] void unsupported(const char *what, unsigned value)
+{
+    std::fprintf(stderr, "quiet_moss (browser): %s 0x%x is not supported\n", what, value);
+    std::abort();
+}
 
 void apply_texture_parameters(GLuint texture)
 {
@@ -133,9 +157,6 @@ GLint sized_format(GLint internal)
     }
 }
 
-// The emulation copies client arrays into a temporary buffer of 2 MB; stay well below it.
-constexpr GLsizei draw_chunk = 3 * 8192;
-
 // Triangles from `base`: an address in client memory, or an offset into the bound buffer.
 void draw_arrays(uintptr_t base, GLsizei count)
 {
@@ -159,20 +180,7 @@ void draw_triangles(const Vertex *v, GLsizei count)
         draw_arrays(reinterpret_cast<uintptr_t>(v + first), std::min(count - first, draw_chunk));
 }
 
-// ---- Matrices: column-major, as GL keeps them --------------------------------------------
-
-using Matrix = std::array<GLfloat, 16>;
-constexpr Matrix identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-
-std::vector<Matrix> modelview{identity};
-std::vector<Matrix> projection{identity};
-GLenum matrix_mode = GL_MODELVIEW;
-bool projection_changed;
-
-std::vector<Vertex> batch;
-// An empty scissor box (the player's quick frames, whose pixels nobody reads) cuts every
-// fragment: their triangles are neither transformed nor sent, only the state they set is kept.
-bool scissor_empty;
+// ---- matrices -------------------------------------------------------------------------------
 
 // The emulation keeps our projection, and an identity modelview except while a list's buffer
 // draws.
@@ -314,6 +322,8 @@ void replay_draw(const DisplayList &list, Command &c)
     }
 }
 
+// ---- GLU ------------------------------------------------------------------------------------
+
 // GLU's perspective and look-at, computed as libGLU computes them (the first in double, the
 // second in single precision) and multiplied onto the current matrix, as GL multiplies them (in
 // single precision). The emulation's own replace the matrix instead.
@@ -360,6 +370,8 @@ void look_at(const double *d)
     multiply(Matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, GLfloat(-d[0]), GLfloat(-d[1]),
                     GLfloat(-d[2]), 1});
 }
+
+// ---- lists and ops --------------------------------------------------------------------------
 
 void call_list(GLuint name, int depth);
 
@@ -548,6 +560,8 @@ template <typename Emit> void triangulate(GLenum mode, size_t n, Emit emit)
 }
 
 }  // namespace
+
+// ---- the GL calls ---------------------------------------------------------------------------
 
 extern "C" {
 

@@ -1,6 +1,7 @@
 // The OpenGL 1.x the scenes draw with, on top of emscripten's legacy GL emulation (WebGL 1).
-// The browser build force-includes this header in every demo source, so the scenes keep their
-// plain GL calls; the names below are redirected to qmgl_* functions in gl_compat.cpp.
+// In the browser build every file that draws includes it through platform/scene_gl.h, so the
+// scenes keep their plain GL calls; the names below are redirected to qmgl_* functions in
+// gl_compat.cpp.
 //
 // What the emulation lacks, and what this layer does about it — exactly the calls the scenes make:
 //

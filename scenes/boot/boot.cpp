@@ -2,8 +2,7 @@
 // runs on the main thread before the loading thread exists and stops the clock for loading.
 #include "scenes/boot/boot.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/scene_gl.h"   // viewports in the scenes' units; the browser's GL layer
 
 #include "assets/decoders.h"
 #include "assets/zaf.h"

@@ -3,7 +3,7 @@
 // rolling bands of brightness, turns slowly inside a letterbox.
 #include "scenes/dotwall/dotwall.h"
 
-#include <GL/gl.h>
+#include "platform/scene_gl.h"   // viewports in the scenes' units; the browser's GL layer
 
 #include <cmath>
 

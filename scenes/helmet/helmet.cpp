@@ -3,8 +3,7 @@
 #include "scenes/helmet/helmet.h"
 #include "scenes/window_view.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/scene_gl.h"   // viewports in the scenes' units; the browser's GL layer
 
 #include <cmath>
 

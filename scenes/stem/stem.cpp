@@ -2,8 +2,7 @@
 // window between black bars, ringed by bands of faint glowing discs, seen through haze panes.
 #include "scenes/stem/stem.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/scene_gl.h"   // viewports in the scenes' units; the browser's GL layer
 
 #include <cmath>
 #include <cstdlib>

@@ -11,6 +11,7 @@
 
 #include "fuzz/zaf_craft.h"
 #include "platform/fsound.h"
+#include "support/frame_checks.h"
 #include "support/process.h"
 #include "support/read_png.h"
 #include "apps/capture/capture.h"
@@ -174,12 +175,12 @@ TEST_F(DemoTest, SizeFromTheEnvironmentShapesTheWindow)
         Frame shot = Read_Png(dir + "/shot.png");   // the last of the shots
         const int h = shot.height, pw = h * 4 / 3;
         if (c.bar > 0) {
-            EXPECT_TRUE(shot.black_gl(0, 0, c.bar, h)) << c.size << ": left bar";
-            EXPECT_TRUE(shot.black_gl(c.bar + pw, 0, c.bar, h)) << c.size << ": right bar";
+            EXPECT_TRUE(BlackGl(shot, 0, 0, c.bar, h)) << c.size << ": left bar";
+            EXPECT_TRUE(BlackGl(shot, c.bar + pw, 0, c.bar, h)) << c.size << ": right bar";
         }
         // The boot screen's peach across the picture, edge to edge.
         for (int x : {c.bar, c.bar + pw / 2, c.bar + pw - 1})
-            EXPECT_GT(shot.mean_gl(x, 0, 1, h).r, 150) << c.size << ": column " << x;
+            EXPECT_GT(MeanGl(shot, x, 0, 1, h).r, 150) << c.size << ": column " << x;
     }
     ProcessResult r = RunUnderXvfb("QUIET_MOSS_SIZE=640x48 $DEMO -window -silent");
     EXPECT_EQ(r.status, 1);

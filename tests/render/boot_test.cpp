@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "runtime/loading.h"
 #include "timeline/scene_script.h"
 #include "apps/capture/capture.h"
@@ -21,6 +22,8 @@ int Difference(Rgba a, Rgba b)
 // tints its hole.
 TEST(BootRenderTest, IndicatorsAreHollowUntilTheirFlagRises)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
     for (auto &flag : loader_flags)
         flag = 0;
@@ -59,8 +62,8 @@ bool TileAsIn(const Frame &a, const Frame &b, int column, int row)
 {
     for (int x : {2, 17})
         for (int y : {2, 17}) {
-            MeanColour p = a.mean_gl(32 * column + x, 32 * row + y, 12, 12);
-            MeanColour q = b.mean_gl(32 * column + x, 32 * row + y, 12, 12);
+            MeanColour p = MeanGl(a, 32 * column + x, 32 * row + y, 12, 12);
+            MeanColour q = MeanGl(b, 32 * column + x, 32 * row + y, 12, 12);
             if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 80)
                 return false;
         }
@@ -72,6 +75,8 @@ bool TileAsIn(const Frame &a, const Frame &b, int column, int row)
 // entry 2 bringing back the tiles entry 1 sent away.
 TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR, 20.0});
     Frame picture = Capture_FrameAt(1.0);
     Frame start1 = FirstFrameOf(1);
@@ -106,9 +111,10 @@ TEST(BootRenderTest, OneHalfOfTheTilesFliesInEntryOneAndTheOtherInEntryTwo)
 // Fault caught: bars closing from the wrong sides, or covering the three lines the wipe leaves.
 TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
 {
+    if (!Run_CaseAlone())
+        return;
     // Entry 3 alone, as `-debug 0 400 3` plays it: times count from its start.
-    scene_script.first_entry = &scene_entries[3];
-    scene_script.last_index = 41 - 3;
+    SceneScript_Debug(0, 400, 3);
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
 
     // About a second in, the bars are about 73 long. From the bottom up the bands close
@@ -117,8 +123,8 @@ TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
     for (auto [y, rightwards] : {std::pair{10, true}, {120, false}, {300, true}, {430, false}})
         for (int half : {0, 320}) {
             const int closed = rightwards ? half : half + 280, open = rightwards ? half + 280 : half;
-            EXPECT_TRUE(mid.black_gl(closed, y, 40, 40)) << "band at " << y << ", x " << closed;
-            EXPECT_FALSE(mid.black_gl(open, y, 40, 40)) << "band at " << y << ", x " << open;
+            EXPECT_TRUE(BlackGl(mid, closed, y, 40, 40)) << "band at " << y << ", x " << closed;
+            EXPECT_FALSE(BlackGl(mid, open, y, 40, 40)) << "band at " << y << ", x " << open;
         }
 
     // The last frame: black but for three lines of the clear colour between the bands.
@@ -128,9 +134,9 @@ TEST(BootRenderTest, WipeBarsCloseFromAlternateSidesOntoThreeThinLines)
         last = Player_Read();
     }
     for (auto [y, h] : {std::pair{0, 80}, {82, 157}, {241, 157}, {400, 80}})
-        EXPECT_TRUE(last.black_gl(0, y, 640, h)) << "band from y " << y;
+        EXPECT_TRUE(BlackGl(last, 0, y, 640, h)) << "band from y " << y;
     for (int y : {80, 81, 239, 240, 398, 399}) {
-        MeanColour line = last.mean_gl(0, y, 640, 1);
+        MeanColour line = MeanGl(last, 0, y, 640, 1);
         EXPECT_TRUE(line.r > 253 && line.g > 202 && line.g < 206 && line.b > 176 && line.b < 180)
             << "line y " << y << ": " << line.r << " " << line.g << " " << line.b;
     }

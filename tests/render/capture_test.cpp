@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "support/frame_checks.h"
 #include "support/process.h"
 #include "support/read_png.h"
 #include "timeline/scene_script.h"
@@ -90,6 +91,8 @@ class CaptureEntrySwitch : public ::testing::TestWithParam<std::tuple<double, in
 
 TEST_P(CaptureEntrySwitch, FollowsTheTickRule)
 {
+    if (!Run_CaseAlone())
+        return;
     auto [fps, last0, scene_time_next] = GetParam();
     Capture_Open(PlayerSetup{QM_BUILD_DIR, fps});
     EXPECT_THROW(Capture_Open(PlayerSetup{QM_BUILD_DIR, fps}), PlayerError);
@@ -119,6 +122,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, CaptureEntrySwitch,
 // Skipping frames gives the pixels of drawing every frame, and really skips.
 TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
 {
+    if (!Run_CaseAlone())
+        return;
     for (int e = 0; e <= 3; e++) {
         scene_entries[e].init = Synthetic_Init;
         scene_entries[e].render = Synthetic_Render;
@@ -155,6 +160,33 @@ TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
     fs::remove_all(fs::path(png(0)).parent_path());
 }
 
+// Fault caught: a skip to an entry that stops a frame early or inside the entry, moves on from
+// an entry already begun, or runs for ever (or past it) once the entry has passed or the demo
+// has ended.
+TEST(CaptureSkip, ToAnEntryStopsBeforeItsFirstFrameOrSaysWhyNot)
+{
+    if (!Run_CaseAlone())
+        return;
+    Capture_Open(PlayerSetup{QM_BUILD_DIR, 60});
+    for (int e : {1, 4, 5, 21, 41}) {
+        SCOPED_TRACE("entry " + std::to_string(e));
+        ASSERT_EQ(Player_SkipToEntry(e), 0);
+        EXPECT_EQ(Player_CurrentEntry(), e - 1);
+        EXPECT_EQ(Player_EntryFirstFrame(e), -1);
+        ASSERT_EQ(Player_Step(), 0);
+        EXPECT_EQ(Player_CurrentEntry(), e);
+        EXPECT_EQ(Player_EntryFirstFrame(e), Player_NextFrame() - 1);
+        const int64_t next = Player_NextFrame();
+        EXPECT_EQ(Player_SkipToEntry(e), 0);
+        EXPECT_EQ(Player_NextFrame(), next) << "the entry has begun: nothing to skip";
+    }
+    EXPECT_THROW(Player_SkipToEntry(21), PlayerError) << "passed";
+    EXPECT_THROW(Player_SkipToEntry(42), PlayerError) << "never played";
+    while (!Player_Skip()) {
+    }
+    EXPECT_EQ(Player_SkipToEntry(41), 1) << "the demo has ended";
+}
+
 // The real scenes: the binary's seek against drawing every frame, byte for byte, at 10 fps.
 // The times cross every module that carries state from frame to frame (the dot wall's band
 // phase, the glow shells' phase start, the spike shell's projection left by its bars), land on
@@ -178,15 +210,15 @@ TEST(CaptureSkip, BinarySeekMatchesEveryFrameDrawn)
         std::string name = "/frame_" + t + ".png";
         EXPECT_EQ(Run_Command("cmp " + dirs[0] + name + " " + dirs[1] + name).status, 0) << t;
         Frame f = Read_Png(dirs[0] + name);
-        shown += !f.black_gl(0, 0, player_width, player_height);
+        shown += !BlackGl(f, 0, 0, scene_width, scene_height);
     }
     EXPECT_GE(shown, int(times.size()) / 2) << "most compared frames are black: they prove little";
     for (const std::string &dir : dirs)
         fs::remove_all(dir);
 }
 
-// Fault caught: rows counted from the top, a PNG stored bottom row first or with alpha, the
-// rectangle helpers reading outside the frame.
+// Fault caught: rows counted from the top, a PNG stored bottom row first or with alpha, a pixel
+// read outside the frame.
 TEST(CaptureFrame, PixelsCountFromTheBottomAndPngsStoreItLast)
 {
     Frame f{640, 480, std::vector<uint8_t>(640 * 480 * 4, 10)};
@@ -194,10 +226,9 @@ TEST(CaptureFrame, PixelsCountFromTheBottomAndPngsStoreItLast)
         f.rgba[size_t(x) * 4] = 250;   // the bottom row red
     EXPECT_EQ(f.at_gl(3, 0).r, 250);
     EXPECT_EQ(f.at_gl(3, 1).r, 10);
-    EXPECT_DOUBLE_EQ(f.mean_gl(0, 0, 640, 2).r, 130);
-    EXPECT_FALSE(f.black_gl(0, 1, 640, 479));
+    EXPECT_DOUBLE_EQ(MeanGl(f, 0, 0, 640, 2).r, 130);
+    EXPECT_FALSE(BlackGl(f, 0, 1, 640, 479));
     EXPECT_THROW(f.at_gl(640, 0), PlayerError);
-    EXPECT_THROW(f.mean_gl(600, 0, 41, 1), PlayerError);
 
     std::string dir = Make_TempDir("capture-png"), path = dir + "/f.png";
     Capture_WritePng(f, path);
@@ -258,6 +289,8 @@ TEST(CaptureCommand, BadArgumentsFailWithOneLine)
         {"--at 1" + out + " --data /nonexistent", "--data: no folder"},
         {"--at 1" + out + " --data " + dir, "quiet_moss.zaf: the demo's archive is needed"},
         {"--at 1" + out + " stray", "unexpected argument 'stray'"},
+        {"--at 1 --quality web" + out, "--quality goes with a video"},
+        {"--from 0 --to 1 --quality best --out a.mp4", "--quality needs web, high or lossless"},
     };
     for (const auto &[args, message] : cases) {
         ProcessResult r = Run_Command(capture_bin + " " + args + " 2>&1 >/dev/null");
@@ -285,6 +318,9 @@ TEST(CaptureCommand, VideoIsReadableH264WithTheSoundtrackWhenPresent)
     for (const char *want : {"codec_name=h264", "width=640\nheight=480", "pix_fmt=yuv420p",
                              "nb_frames=30"})
         EXPECT_NE(probe.output.find(want), std::string::npos) << want << "\n" << probe.output;
+    // The index before the media data, so that a browser can play it while it downloads.
+    ProcessResult boxes = Run_Command("grep -boa -e moov -e mdat " + video);
+    EXPECT_LT(boxes.output.find("moov"), boxes.output.find("mdat")) << boxes.output;
     bool soundtrack = fs::exists(std::string(QM_BUILD_DIR) + "/quiet_moss.mp3");
     EXPECT_EQ(probe.output.find("codec_type=audio") != std::string::npos, soundtrack)
         << probe.output;
@@ -363,6 +399,48 @@ TEST(CaptureCommand, ProgressRedrawsOnlyOnATerminal)
             for (const auto &line : lines)
                 EXPECT_TRUE(line.starts_with("frames ")) << line;
         }
+    }
+    fs::remove_all(dir);
+}
+
+// A lossless export keeps every pixel: decoded by ffmpeg, each frame is byte for byte the PNG
+// qm-capture writes of it, and the PNG sequence holds the frames --at draws.
+TEST(CaptureCommand, LosslessVideoHoldsTheFramesOfThePngs)
+{
+    std::string dir = Make_TempDir("capture-lossless");
+    const int w = 128, h = 96;
+    const std::string range = capture_bin + " --from 20 --to 20.2 --fps 20 --size 128x96";
+    for (const std::string &out : {" --quality lossless --out " + dir + "/a.mp4",
+                                   " --out " + dir + "/png", " --at 20.1 --out " + dir}) {
+        std::string command = out.starts_with(" --at")
+                                  ? capture_bin + " --fps 20 --size 128x96" + out
+                                  : range + out;
+        ProcessResult r = Run_Command(command + " 2>&1");
+        ASSERT_EQ(r.status, 0) << command << "\n" << r.output;
+    }
+    EXPECT_TRUE(same_rgb(Read_Png(dir + "/png/frame_000402.png"),
+                         Read_Png(dir + "/frame_20.1.png")));
+    ProcessResult raw =
+        Run_Command("ffmpeg -v error -i " + dir + "/a.mp4 -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(raw.status, 0);
+    const size_t frame_bytes = size_t(w) * h * 3;
+    ASSERT_EQ(raw.output.size(), 4 * frame_bytes);
+    for (int i = 0; i < 4; i++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/png/frame_%06d.png", 400 + i);
+        const Frame png = Read_Png(dir + name);
+        int wrong = 0;
+        for (int y = 0; y < h; y++) {   // the video's rows top first
+            for (int x = 0; x < w; x++) {
+                const Rgba p = png.at_gl(x, h - 1 - y);
+                const uint8_t want[3] = {p.r, p.g, p.b};
+                for (int c = 0; c < 3; c++)
+                    wrong += uint8_t(raw.output[i * frame_bytes + (size_t(y) * w + x) * 3 + c]) !=
+                             want[c];
+            }
+        }
+        EXPECT_EQ(wrong, 0) << name;
+        EXPECT_FALSE(BlackGl(png, 0, 0, w, h)) << name << ": a black frame proves little";
     }
     fs::remove_all(dir);
 }

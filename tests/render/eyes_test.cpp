@@ -10,6 +10,7 @@
 
 #include "scenes/eyes/eyes.h"
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "support/read_png.h"
 #include "timeline/timeline.h"
 
@@ -42,6 +43,8 @@ static std::vector<std::string> Crop(const std::vector<std::string> &lines)
 // one's and open 16 more, never a pattern cell, so layer 80 leaves only the text closed.
 TEST(Eyes, StitchLayersFollowTheirPhases)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     for (int layer = 0; layer <= 80; layer++) {
         SCOPED_TRACE("layer " + std::to_string(layer));
@@ -109,6 +112,8 @@ static void ExpectLayer(const Net &net, int layer)
 
 TEST(Eyes, BandCurtainEyesNetAndClose)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     const Frame eyes = Read_Png(QM_BUILD_DIR "/data/oczka.png");
     const Frame lower = Read_Png(QM_BUILD_DIR "/data/fri1.png");
@@ -117,8 +122,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     // Entry 8's first frame is cleared before its init sets black, in the colour the scenes
     // before it left; then the band rises from below until the screen is white. Entry 9 starts
     // with the curtain closed.
-    while (Player_PeekEntry() != 8)
-        Player_Skip();
+    ASSERT_EQ(Player_SkipToEntry(8), 0);
     GLfloat clear[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
     Rgba p = FirstFrameOf(8).at_gl(320, 240);
@@ -142,7 +146,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
         Player_Step();
         ASSERT_EQ(std::nearbyint(ramp_a), step);
         Frame f = Player_Read();
-        EXPECT_LT(f.mean_gl(0, 226, 260, 28).r, 30);
+        EXPECT_LT(MeanGl(f, 0, 226, 260, 28).r, 30);
         EXPECT_TRUE(left < 0 ? Range(f, 280, 224, 32, 32).second < 60
                              : ShowsPicture(f, 280, 224, eyes, 64 * left, 32, 32));
         EXPECT_TRUE(right < 0 ? Range(f, 328, 224, 32, 32).second < 60
@@ -154,7 +158,7 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     Frame net = FirstFrameOf(11);
     EXPECT_LE(Range(net, 0, 239, 640, 2).second, 1);
     for (int y = 250; y < 410; y += 40)
-        EXPECT_GT(net.mean_gl(0, y + 40, 640, 1).r, net.mean_gl(0, y, 640, 1).r + 10) << y;
+        EXPECT_GT(MeanGl(net, 0, y + 40, 640, 1).r, MeanGl(net, 0, y, 640, 1).r + 10) << y;
     EXPECT_TRUE(ShowsPicture(net, 0, 0, lower, 0, 640, 64));
     EXPECT_TRUE(ShowsPicture(net, 0, 416, upper, 0, 640, 64));
 

@@ -13,6 +13,7 @@
 
 #include "fuzz/zaf_craft.h"
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "scenes/dot_font.h"
 #include "scenes/helmet/helmet.h"
 #include "timeline/timeline.h"
@@ -46,6 +47,8 @@ void FirstFacet()
 
 TEST(Helmet, FontShellAndLightReach)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     Helmet_Init();   // the glow disc's list
     // F stands upright, unmirrored: its top row lit in columns 1 to 6, its stem in columns 1
@@ -122,9 +125,10 @@ TEST(Helmet, FontShellAndLightReach)
 // is cleared in the colour the scene before left), and the view fills the window between them.
 TEST(Helmet, BarsAndTextWhereTheLightFalls)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
-    while (Player_PeekEntry() != 28)
-        Player_Skip();
+    ASSERT_EQ(Player_SkipToEntry(28), 0);
     const std::tuple<double, bool, const char *> cases[] = {
         {0, false, "first frame: the text starts right of the light's reach"},
         {139.5, true, "Q and U under the light"},
@@ -137,7 +141,7 @@ TEST(Helmet, BarsAndTextWhereTheLightFalls)
         Player_Step();
         const Frame f = Player_Read();
         ASSERT_EQ(Player_CurrentEntry(), 28);
-        EXPECT_TRUE(f.black_gl(0, 0, 80, 480) && f.black_gl(600, 0, 40, 480));
+        EXPECT_TRUE(BlackGl(f, 0, 0, 80, 480) && BlackGl(f, 600, 0, 40, 480));
         int cleared = 0;   // pixels left in the clear colour beside the bars
         for (int y = 0; y < 480; y++)
             for (int x : {80, 599})
@@ -153,6 +157,8 @@ TEST(Helmet, BarsAndTextWhereTheLightFalls)
 // 320-unit cell it falls in, and the character centred under the light shows all of its dots.
 TEST(Helmet, EveryCharacterInItsCell)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     const std::string glyphs = "FRJ7L4P/Q?", blanks(" `a~\x7f\x80\xff\0\t\xb0", 10);
     std::string text(142, ' ');

@@ -11,6 +11,7 @@
 
 #include "scenes/lathe/lathe.h"
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "support/read_png.h"
 #include "timeline/timeline.h"
 
@@ -24,6 +25,8 @@ double angle(const LatheVertex &p) { return std::atan2(p.z, -p.x); }
 // within half a step, so the wrap of ramp_a from 24 to 0 barely shows.
 TEST(Lathe, ColumnShellAndWaveTable)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     const LatheView v = Lathe_View();
     struct Side { const LatheVertex (*rings)[16]; const LatheVertex (*mids)[15]; double r; };
@@ -84,6 +87,8 @@ std::map<long, std::vector<std::pair<float, float>>> Bodies(float drift, int *ce
 
 TEST(Lathe, BackdropSpritesAndWaves)
 {
+    if (!Run_CaseAlone())
+        return;
     FirstFrameOf(35);
 
     // List 2 alone shows "fel" 24 rows up and the creature over it at (192, 80), as stored,

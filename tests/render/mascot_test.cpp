@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "render/scene_probe.h"
+#include "support/process.h"
 #include "support/read_png.h"
 #include "scenes/mascot/mascot.h"
 #include "timeline/timeline.h"
@@ -20,6 +21,8 @@ using Vertex = FeedbackVertex;
 // A spark's size or fade off with distance, or one drawn from 600 on (radius 0: nothing).
 TEST(Mascot, SparkShrinksAndFadesWithDistanceAndVanishesFrom600)
 {
+    if (!Run_CaseAlone())
+        return;
     OpenCapture();
     for (auto [p, radius, alpha] : {std::tuple{Vertex{0, 0, 0}, 100.0f, 1.0f},
                                     {{180, 0, -240}, 70, 0.5f}, {{360, 480, 0}, 0, 0},
@@ -56,6 +59,8 @@ static std::array<Copies, 2> Trails(float x)
 // Entries 4 and 6's bars, the trails, the mirrored passes; the logo's place; entry 7's close.
 TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
 {
+    if (!Run_CaseAlone())
+        return;
     // Entry 4 starts and entry 6 ends with the bars closed: dark but three full-width rows.
     auto closed = [](const Frame &f) {
         for (int y = 0; y < 480; y++)
@@ -78,8 +83,8 @@ TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
 
     // Mid entry 4 the inner bars have faded open towards the middle, the outer ones not.
     const Frame mid = Capture_FrameAt(13);
-    EXPECT_GT(mid.mean_gl(0, 230, 640, 8).r, 4 * mid.mean_gl(0, 84, 640, 8).r + 20);
-    EXPECT_TRUE(mid.black_gl(0, 0, 640, 80) && mid.black_gl(0, 400, 640, 80));
+    EXPECT_GT(MeanGl(mid, 0, 230, 640, 8).r, 4 * MeanGl(mid, 0, 84, 640, 8).r + 20);
+    EXPECT_TRUE(BlackGl(mid, 0, 0, 640, 80) && BlackGl(mid, 0, 400, 640, 80));
 
     // Spark (i, j) of the pink pass is the warm pass's with x and z negated, rows from z =
     // chan_x backwards. Sparks within 400 of the origin lie whole inside the view; their disc
@@ -114,8 +119,8 @@ TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
     for (auto [y, from_left] : {std::pair{80, true}, {239, false}, {398, false}}) {
         const int edge = int(from_left ? chan_y : chan_z), width = from_left ? edge - 8 : 632 - edge;
         const int filled = from_left ? 0 : edge + 8, left = from_left ? edge + 8 : 0;
-        EXPECT_TRUE(filling.black_gl(filled, y, width, 2)) << "gap at " << y << ", edge " << edge;
+        EXPECT_TRUE(BlackGl(filling, filled, y, width, 2)) << "gap at " << y << ", edge " << edge;
         EXPECT_GT(Range(filling, left, y, width, 2).second, 60) << "gap at " << y;
     }
-    EXPECT_TRUE(LastFrameOf(7, 30.25).black_gl(0, 0, 640, 480)) << "entry 7 ends black";
+    EXPECT_TRUE(BlackGl(LastFrameOf(7, 30.25), 0, 0, 640, 480)) << "entry 7 ends black";
 }

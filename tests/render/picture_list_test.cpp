@@ -7,6 +7,7 @@
 
 #include "assets/decoders.h"
 #include "apps/capture/capture.h"
+#include "support/process.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ unsigned char Tile_Byte(uint32_t tile, uint32_t row, int channel)
 // enables texturing or sets filters itself (scenes call lists with and without texturing).
 TEST(PictureList, TileZeroLowerLeftFirstRowOnTopAndNoStateOfItsOwn)
 {
+    if (!Run_CaseAlone())
+        return;
     Capture_Open(PlayerSetup{QM_BUILD_DIR});
     glViewport(0, 0, view, view);
     glMatrixMode(GL_PROJECTION);

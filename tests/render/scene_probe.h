@@ -11,21 +11,23 @@
 #include <vector>
 
 #include "apps/capture/capture.h"
+#include "support/frame_checks.h"
 
-// Under CTest every case runs in a process of its own: the first to need the capture opens it.
+// Every case that plays has a process of its own (Run_CaseAlone): the first to need the capture
+// opens it.
 inline void OpenCapture()
 {
     if (!Player_IsOpen())
         Capture_Open(PlayerSetup{QM_BUILD_DIR});
 }
 
-// Entry e's first frame, skipped to from wherever the capture stands.
+// Entry e's first frame, skipped to from wherever the capture stands (before the entry).
 inline Frame FirstFrameOf(int e)
 {
     OpenCapture();
-    while (Player_PeekEntry() != e)
-        Player_Skip();
+    EXPECT_EQ(Player_SkipToEntry(e), 0) << "the demo ends before entry " << e;
     Player_Step();
+    EXPECT_EQ(Player_EntryFirstFrame(e), Player_NextFrame() - 1) << "entry " << e << " had begun";
     return Player_Read();
 }
 

@@ -1,9 +1,11 @@
 #include "support/process.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -21,6 +23,23 @@ ProcessResult Run_Command(const std::string &command)
     if (status != -1 && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     return result;
+}
+
+bool Run_CaseAlone()
+{
+    static bool process_taken = false;
+    if (!process_taken) {
+        process_taken = true;
+        return true;
+    }
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const ProcessResult r = Run_Command("'" + self + "' --gtest_filter='" +
+                                        info->test_suite_name() + "." + info->name() + "' 2>&1");
+    // A filter that matched nothing would pass without running anything.
+    EXPECT_TRUE(r.status == 0 && r.output.find("[  PASSED  ] 1 test.") != std::string::npos)
+        << "run alone, the case failed:\n" << r.output;
+    return false;
 }
 
 std::string Make_TempDir(const char *tag)

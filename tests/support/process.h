@@ -12,6 +12,13 @@ struct ProcessResult {
 // Runs a shell command line and waits for it.
 ProcessResult Run_Command(const std::string &command);
 
+// For a case that needs the process to itself, as CTest gives every case one: a player of its
+// own (the loaders run once per process), a scene script of its own. The first such case of a
+// process goes on in it; a later one, in a test binary run whole, is run again alone in a child
+// process of this binary, whose failures become the case's. Returns whether the case goes on
+// here: `if (!Run_CaseAlone()) return;`.
+bool Run_CaseAlone();
+
 // A fresh empty folder under the system's temporary folder, removed by the caller.
 std::string Make_TempDir(const char *tag);
 

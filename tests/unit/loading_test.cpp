@@ -36,7 +36,7 @@ TEST(LoadingTest, WalkRaisesTheFlagsOneByOneAndStartsTheClockLast)
     ZAF_Open(QM_BUILD_DIR "/quiet_moss.zaf");
     time_step = 0.0f;
     static std::vector<int> seen;   // flags raised at each pause, with the clock still stopped
-    Loading_Walk([](uint32_t) { seen.push_back(time_step.load() == 0.0f ? FlagsRaised() : -1); });
+    Loading_Walk(0, [](uint32_t) { seen.push_back(time_step.load() == 0.0f ? FlagsRaised() : -1); });
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(time_step.load(), 0.01f);
 

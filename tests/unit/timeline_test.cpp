@@ -133,6 +133,49 @@ TEST_F(TimelineTest, PassesOneEntryPerFrameAndResetsTheEntryClocks)
     EXPECT_EQ(calls, "i1r1i2r2r2");   // entry 2's span holds demo time 5
 }
 
+// Fault caught: a look ahead that counts one tick too many or too few, adds in double where the
+// tick adds in single precision (entries then switch a frame off the prediction), passes several
+// entries at once, or misses either end of the demo; an entry's first frame not told apart.
+TEST_F(TimelineTest, LooksAheadAsTheFramesThenGo)
+{
+    const struct {
+        const char *name;
+        float start_time, end_time;
+        int ticks_per_frame;
+    } cases[] = {
+        {"a tick a frame, to the end of the entries", 0.0f, 310.0f, 1},
+        {"seven ticks a frame", 0.0f, 310.0f, 7},
+        {"to the end of demo time", 0.0f, 100.0f, 3},
+        {"starting past several entries", 5.0f, 310.0f, 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Rewire();
+        Timeline_Reset();
+        scene_script.start_time = c.start_time;
+        scene_script.end_time = c.end_time;
+        Timeline_Prepare(&scene_script, 0);
+        int frames = 0, entered = 0;
+        for (;; frames++) {
+            const SceneEntry *was = current_entry, *ahead = Timeline_EntryAhead(c.ticks_per_frame);
+            for (int i = 0; i < c.ticks_per_frame; i++)
+                Timeline_Tick(10, nullptr);
+            if (Timeline_Advance()) {
+                ASSERT_EQ(ahead, nullptr) << "frame " << frames;
+                break;
+            }
+            ASSERT_EQ(ahead, current_entry) << "frame " << frames;
+            ASSERT_EQ(Timeline_Entering() != 0, frames == 0 || current_entry != was) << frames;
+            entered += Timeline_Entering();
+            if (scene_callback)
+                scene_callback();
+        }
+        const int first = c.start_time > 0 ? 1 : 0;   // entry 0 is passed, never entered
+        EXPECT_EQ(entered, int(current_entry - scene_entries) + 1 - first);
+        EXPECT_EQ(Timeline_EntryAhead(0), nullptr) << "the end stands";
+    }
+}
+
 // Fault caught: a scene drawn after the end, the end time tested after a due switch, trace lines
 // outside debug mode.
 TEST_F(TimelineTest, EndsTheDemoWithoutCallingAScene)
