@@ -13,6 +13,7 @@
 #include "platform/fsound.h"
 #include "support/frame_checks.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "apps/capture/capture.h"
 
 namespace {
@@ -133,7 +134,7 @@ TEST_F(DemoTest, BootScreenFillsWhileLoadingAndEntryOneFollows)
         snprintf(name, sizeof name, "/shot_%03d.png", i);
         if (!std::filesystem::exists(dir + name))
             break;
-        states.push_back(FilledIndicators(Capture_ReadPng(dir + name)));
+        states.push_back(FilledIndicators(Read_Png(dir + name)));
     }
     ASSERT_GE(states.size(), 20u);
     std::string seen = ::testing::PrintToString(states);
@@ -171,7 +172,7 @@ TEST_F(DemoTest, SizeFromTheEnvironmentShapesTheWindow)
         ASSERT_EQ(r.status, 0) << c.size << ": " << r.output;
         EXPECT_NE(r.output.find(std::string("Geometry: ") + c.geometry + "\n"), std::string::npos)
             << c.size << ": " << r.output;
-        Frame shot = Capture_ReadPng(dir + "/shot.png");   // the last of the shots
+        Frame shot = Read_Png(dir + "/shot.png");   // the last of the shots
         const int h = shot.height, pw = h * 4 / 3;
         if (c.bar > 0) {
             EXPECT_TRUE(BlackGl(shot, 0, 0, c.bar, h)) << c.size << ": left bar";

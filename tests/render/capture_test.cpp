@@ -14,6 +14,7 @@
 
 #include "support/frame_checks.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
 #include "apps/capture/capture.h"
@@ -151,7 +152,7 @@ TEST(CaptureSkip, MatchesEveryFrameDrawnWithStateAcrossEntries)
     Frame previous;
     for (int64_t k : targets) {
         Frame quick = Capture_FrameAt(double(k) / 60.0);
-        EXPECT_TRUE(same_rgb(quick, Capture_ReadPng(png(k)))) << "frame " << k;
+        EXPECT_TRUE(same_rgb(quick, Read_Png(png(k)))) << "frame " << k;
         EXPECT_FALSE(same_rgb(quick, previous)) << "frame " << k << " did not move";
         previous = quick;
     }
@@ -208,7 +209,7 @@ TEST(CaptureSkip, BinarySeekMatchesEveryFrameDrawn)
     for (const auto &t : times) {
         std::string name = "/frame_" + t + ".png";
         EXPECT_EQ(Run_Command("cmp " + dirs[0] + name + " " + dirs[1] + name).status, 0) << t;
-        Frame f = Capture_ReadPng(dirs[0] + name);
+        Frame f = Read_Png(dirs[0] + name);
         shown += !BlackGl(f, 0, 0, scene_width, scene_height);
     }
     EXPECT_GE(shown, int(times.size()) / 2) << "most compared frames are black: they prove little";
@@ -240,7 +241,7 @@ TEST(CaptureFrame, PixelsCountFromTheBottomAndPngsStoreItLast)
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
     EXPECT_EQ(rgb[0], 10);
     EXPECT_EQ(rgb[size_t(479) * 640 * 3], 250);
-    EXPECT_TRUE(same_rgb(Capture_ReadPng(path), f));
+    EXPECT_TRUE(same_rgb(Read_Png(path), f));
     EXPECT_THROW(Capture_WritePng(f, dir + "/missing/f.png"), PlayerError);
     fs::remove_all(dir);
 }
@@ -268,6 +269,7 @@ TEST(CaptureCommand, BadArgumentsFailWithOneLine)
 {
     std::string dir = Make_TempDir("capture-bad");
     const std::string out = " --out " + dir;
+    fs::create_directory(dir + "/taken.mp4");
     const std::pair<std::string, std::string> cases[] = {
         {"", "nothing to do"}, {"--bogus", "unknown option '--bogus'"},
         {"--at", "--at needs a value"}, {"--at x" + out, "--at needs a number, not 'x'"},
@@ -281,10 +283,14 @@ TEST(CaptureCommand, BadArgumentsFailWithOneLine)
         {"--at 1 --out " + capture_bin, "cannot make folder"},
         {"--at 400" + out, "past the end of the demo"},
         {"--from 0 --to 1 --out /nonexistent/a.mp4", "folder missing or not writable"},
+        // A folder where the video should go: refused before a frame is drawn, in our words.
+        {"--from 0 --to 100 --out " + dir + "/taken.mp4", "cannot write " + dir + "/taken.mp4"},
         {"--contact-sheet /nonexistent/s.png", "no folder /nonexistent"},
         {"--at 1" + out + " --data /nonexistent", "--data: no folder"},
         {"--at 1" + out + " --data " + dir, "quiet_moss.zaf: the demo's archive is needed"},
         {"--at 1" + out + " stray", "unexpected argument 'stray'"},
+        {"--at 1 --quality web" + out, "--quality goes with a video"},
+        {"--from 0 --to 1 --quality best --out a.mp4", "--quality needs web, high or lossless"},
     };
     for (const auto &[args, message] : cases) {
         ProcessResult r = Run_Command(capture_bin + " " + args + " 2>&1 >/dev/null");
@@ -312,8 +318,129 @@ TEST(CaptureCommand, VideoIsReadableH264WithTheSoundtrackWhenPresent)
     for (const char *want : {"codec_name=h264", "width=640\nheight=480", "pix_fmt=yuv420p",
                              "nb_frames=30"})
         EXPECT_NE(probe.output.find(want), std::string::npos) << want << "\n" << probe.output;
+    // The index before the media data, so that a browser can play it while it downloads.
+    ProcessResult boxes = Run_Command("grep -boa -e moov -e mdat " + video);
+    EXPECT_LT(boxes.output.find("moov"), boxes.output.find("mdat")) << boxes.output;
     bool soundtrack = fs::exists(std::string(QM_BUILD_DIR) + "/quiet_moss.mp3");
     EXPECT_EQ(probe.output.find("codec_type=audio") != std::string::npos, soundtrack)
         << probe.output;
+    fs::remove_all(dir);
+}
+
+// --size holds for the contact sheet too: a picture smaller than a thumbnail is drawn at its
+// own size and enlarged, so the sheet keeps one layout and shows the same pictures, coarser.
+TEST(CaptureCommand, ContactSheetAtEverySize)
+{
+    std::string dir = Make_TempDir("capture-sheet");
+    const char *sizes[] = {"640x480", "64x64", "100x100", "64x7680"};
+    std::vector<Frame> sheets;
+    for (const char *size : sizes) {
+        std::string path = dir + "/" + size + ".png";
+        ProcessResult r = Run_Command(capture_bin + " --contact-sheet " + path + " --size " +
+                                      size + " 2>&1");
+        ASSERT_EQ(r.status, 0) << size << ": " << r.output;
+        EXPECT_EQ(r.output, "wrote " + path + "\n") << size;
+        sheets.push_back(Read_Png(path));
+    }
+    const Frame &full = sheets[0];
+    for (size_t i = 1; i < sheets.size(); i++) {
+        const Frame &f = sheets[i];
+        ASSERT_TRUE(f.width == full.width && f.height == full.height) << sizes[i];
+        // Compared in cells of about 16 x 16 pixels: a thumbnail missing, turned over or
+        // moved changes many cells by far more than the coarser pixels do.
+        const int cw = full.width / 16, ch = full.height / 16;
+        Frame a = f.box_down(0, 0, f.width, f.height, cw, ch);
+        Frame b = full.box_down(0, 0, f.width, f.height, cw, ch);
+        double sum = 0;
+        for (size_t k = 0; k < a.rgba.size(); k++)
+            sum += std::abs(int(a.rgba[k]) - int(b.rgba[k]));
+        EXPECT_LT(sum / double(a.rgba.size()), 4.0) << sizes[i];
+    }
+    EXPECT_FALSE(sheets[1] == sheets[2]) << "--size was not used";
+    fs::remove_all(dir);
+}
+
+// --at names every file it wrote on standard output, one line each.
+TEST(CaptureCommand, AtListsTheFilesItWrote)
+{
+    std::string dir = Make_TempDir("capture-at");
+    ProcessResult r = Run_Command(capture_bin + " --at 2 --at 1.5 --at 2 --out " + dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::vector<std::string> lines = Split_Lines(r.output);
+    std::sort(lines.begin(), lines.end());
+    const std::vector<std::string> want = {"wrote " + dir + "/frame_1.5.png",
+                                           "wrote " + dir + "/frame_2.png",
+                                           "wrote " + dir + "/frame_2.png"};
+    EXPECT_EQ(lines, want) << r.output;
+    for (const auto &line : want)
+        EXPECT_TRUE(fs::exists(line.substr(6))) << line;
+    fs::remove_all(dir);
+}
+
+// The progress line is redrawn in place on a terminal only; a log or a pipe gets whole lines.
+TEST(CaptureCommand, ProgressRedrawsOnlyOnATerminal)
+{
+    std::string dir = Make_TempDir("capture-progress");
+    const std::string range = capture_bin + " --from 1 --to 3 --fps 10 --out " + dir;
+    // (command, whether the output is a terminal)
+    const std::pair<std::string, bool> cases[] = {
+        {range + " 2>&1 >/dev/null", false},
+        {"script -qec '" + range + "' /dev/null", true},
+    };
+    for (const auto &[command, terminal] : cases) {
+        ProcessResult r = Run_Command(command);
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output.find('\r') != std::string::npos, terminal) << r.output;
+        EXPECT_NE(r.output.find("frames 20/20"), std::string::npos) << r.output;
+        if (!terminal) {
+            const std::vector<std::string> lines = Split_Lines(r.output);
+            ASSERT_FALSE(lines.empty());
+            EXPECT_LE(lines.size(), 11u) << "a line for every frame floods a log";
+            for (const auto &line : lines)
+                EXPECT_TRUE(line.starts_with("frames ")) << line;
+        }
+    }
+    fs::remove_all(dir);
+}
+
+// A lossless export keeps every pixel: decoded by ffmpeg, each frame is byte for byte the PNG
+// qm-capture writes of it, and the PNG sequence holds the frames --at draws.
+TEST(CaptureCommand, LosslessVideoHoldsTheFramesOfThePngs)
+{
+    std::string dir = Make_TempDir("capture-lossless");
+    const int w = 128, h = 96;
+    const std::string range = capture_bin + " --from 20 --to 20.2 --fps 20 --size 128x96";
+    for (const std::string &out : {" --quality lossless --out " + dir + "/a.mp4",
+                                   " --out " + dir + "/png", " --at 20.1 --out " + dir}) {
+        std::string command = out.starts_with(" --at")
+                                  ? capture_bin + " --fps 20 --size 128x96" + out
+                                  : range + out;
+        ProcessResult r = Run_Command(command + " 2>&1");
+        ASSERT_EQ(r.status, 0) << command << "\n" << r.output;
+    }
+    EXPECT_TRUE(same_rgb(Read_Png(dir + "/png/frame_000402.png"),
+                         Read_Png(dir + "/frame_20.1.png")));
+    ProcessResult raw =
+        Run_Command("ffmpeg -v error -i " + dir + "/a.mp4 -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(raw.status, 0);
+    const size_t frame_bytes = size_t(w) * h * 3;
+    ASSERT_EQ(raw.output.size(), 4 * frame_bytes);
+    for (int i = 0; i < 4; i++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/png/frame_%06d.png", 400 + i);
+        const Frame png = Read_Png(dir + name);
+        int wrong = 0;
+        for (int y = 0; y < h; y++) {   // the video's rows top first
+            for (int x = 0; x < w; x++) {
+                const Rgba p = png.at_gl(x, h - 1 - y);
+                const uint8_t want[3] = {p.r, p.g, p.b};
+                for (int c = 0; c < 3; c++)
+                    wrong += uint8_t(raw.output[i * frame_bytes + (size_t(y) * w + x) * 3 + c]) !=
+                             want[c];
+            }
+        }
+        EXPECT_EQ(wrong, 0) << name;
+        EXPECT_FALSE(BlackGl(png, 0, 0, w, h)) << name << ": a black frame proves little";
+    }
     fs::remove_all(dir);
 }

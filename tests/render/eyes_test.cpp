@@ -11,6 +11,7 @@
 #include "scenes/eyes/eyes.h"
 #include "render/scene_probe.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "timeline/timeline.h"
 
 // Whether the w x h block of the frame at (x, y) is the source picture's block at (px, 0).
@@ -114,9 +115,9 @@ TEST(Eyes, BandCurtainEyesNetAndClose)
     if (!Run_CaseAlone())
         return;
     OpenCapture();
-    const Frame eyes = Capture_ReadPng(QM_BUILD_DIR "/data/oczka.png");
-    const Frame lower = Capture_ReadPng(QM_BUILD_DIR "/data/fri1.png");
-    const Frame upper = Capture_ReadPng(QM_BUILD_DIR "/data/fri2.png");
+    const Frame eyes = Read_Png(QM_BUILD_DIR "/data/oczka.png");
+    const Frame lower = Read_Png(QM_BUILD_DIR "/data/fri1.png");
+    const Frame upper = Read_Png(QM_BUILD_DIR "/data/fri2.png");
 
     // Entry 8's first frame is cleared before its init sets black, in the colour the scenes
     // before it left; then the band rises from below until the screen is white. Entry 9 starts

@@ -7,6 +7,7 @@
 #include "scenes/finale/finale.h"
 #include "render/scene_probe.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "timeline/timeline.h"
 
 // One frame of a render with the given channels, outside the timeline's own frames.
@@ -88,7 +89,7 @@ TEST(Finale, FramesOfTheSixEntries)
     if (!Run_CaseAlone())
         return;
     OpenCapture();
-    const Frame picture = Capture_ReadPng(QM_BUILD_DIR "/data/siekierka.png");
+    const Frame picture = Read_Png(QM_BUILD_DIR "/data/siekierka.png");
     EXPECT_TRUE(BlackGl(FirstFrameOf(36), 0, 0, 640, 480)) << "both comb halves off screen";
 
     // The comb: its halves off screen, halfway, met, and 2 past meeting; closed over entry 40.
@@ -131,7 +132,7 @@ TEST(Finale, FramesOfTheSixEntries)
     }
     // Where flicker clears the band edges, the bottom one shows the butterfly's bottom row,
     // its three tiles in order from x = 168.
-    const Frame butterfly = Capture_ReadPng(QM_BUILD_DIR "/data/butterfly.png");
+    const Frame butterfly = Read_Png(QM_BUILD_DIR "/data/butterfly.png");
     int off = 0;
     for (int x = 0; x < 384; x++)
         off += Distance(edges_clear.at_gl(168 + x, 113), butterfly.at_gl(x, 0)) > 9;

@@ -12,6 +12,7 @@
 #include "scenes/lathe/lathe.h"
 #include "render/scene_probe.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "timeline/timeline.h"
 
 namespace {
@@ -98,8 +99,8 @@ TEST(Lathe, BackdropSpritesAndWaves)
     glColor4f(1, 0, 1, 0.5f);
     const Frame backdrop = Redraw(Backdrop);
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
-    const Frame fel = Capture_ReadPng(QM_BUILD_DIR "/data/fel.png"),
-                creature = Capture_ReadPng(QM_BUILD_DIR "/data/brzydalek.png");
+    const Frame fel = Read_Png(QM_BUILD_DIR "/data/fel.png"),
+                creature = Read_Png(QM_BUILD_DIR "/data/brzydalek.png");
     int wrong = 0;
     for (int y = 0; y < 480; y++)
         for (int x = 0; x < 640; x++) {

@@ -12,6 +12,7 @@
 
 #include "render/scene_probe.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "scenes/mascot/mascot.h"
 #include "timeline/timeline.h"
 
@@ -104,7 +105,7 @@ TEST(Mascot, BarsTrailMirroredSparksLogoAndClosing)
         EXPECT_EQ(pass[1][i].dist({-pass[0][i].x, pass[0][i].y, -pass[0][i].z}), 0) << i;
 
     // Entry 5: the logo, pixel for pixel, its lower left corner at (0, 8).
-    const Frame logo = Capture_ReadPng(QM_BUILD_DIR "/data/logo.png"), shown = Capture_FrameAt(19);
+    const Frame logo = Read_Png(QM_BUILD_DIR "/data/logo.png"), shown = Capture_FrameAt(19);
     for (int y = 0; y < logo.height; y++)
         for (int x = 0; x < logo.width; x++) {
             const Rgba p = logo.at_gl(x, y), q = shown.at_gl(x, y + 8);

@@ -12,6 +12,7 @@
 #include "platform/output.h"
 #include "support/frame_checks.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
 
@@ -38,7 +39,7 @@ std::vector<Frame> FramesAt640(const std::vector<std::string> &times)
     EXPECT_EQ(r.status, 0) << r.output;
     std::vector<Frame> frames;
     for (const auto &t : times)
-        frames.push_back(Capture_ReadPng(dir + "/frame_" + t + ".png"));
+        frames.push_back(Read_Png(dir + "/frame_" + t + ".png"));
     std::filesystem::remove_all(dir);
     return frames;
 }

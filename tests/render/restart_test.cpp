@@ -15,6 +15,7 @@
 #include "runtime/loading.h"
 #include "scenes/boot/boot.h"
 #include "support/process.h"
+#include "support/read_png.h"
 #include "timeline/scene_script.h"
 #include "timeline/timeline.h"
 
@@ -99,7 +100,7 @@ TEST(PlayerRestart, StartLoadedDrawsTheCapturesFrames)
     EXPECT_THROW(Player_StartLoaded(PlayerSetup{QM_BUILD_DIR}), PlayerError);
     for (const auto &t : moments) {
         const Frame f = Capture_FrameAt(std::stod(t));
-        const Frame ref = Capture_ReadPng(dir + "/frame_" + t + ".png");
+        const Frame ref = Read_Png(dir + "/frame_" + t + ".png");
         bool same = f.width == ref.width && f.height == ref.height;
         for (size_t i = 0; same && i < f.rgba.size(); i++)
             same = i % 4 == 3 || f.rgba[i] == ref.rgba[i];
