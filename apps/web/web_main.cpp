@@ -14,7 +14,7 @@
 //   where the player stands. A seek backward restarts the timeline on the loaded scenes;
 // - ended: the last frame, held with the music for a second, until a seek or "play again".
 //
-// The page (index.html) owns the controls, the keys and the soundtrack's position; it asks
+// The page (apps/web/page/) owns the controls, the keys and the soundtrack's position; it asks
 // through the qm_* functions below and watches what the page_* calls report. `?at=T` instead
 // draws the single frame at demo time T for comparing the two renderers; `&frames=N` then
 // times N more.

@@ -1,0 +1,6 @@
+// The player page: its parts, then the demo's runtime, which calls into them.
+import { startRuntime } from './loading.js';
+import './layout.js';
+import './controls.js';
+
+startRuntime();

@@ -1,0 +1,144 @@
+// The player's clock and its music: start, pause, resume, seeks one after another, the end, and
+// the demo clock kept on the soundtrack's time. Every change of state is announced to the
+// controls as a 'playerchange' event on the stage.
+import { $, FPS, demo, params, qm } from './qm.js';
+
+const stage = $('stage'), startButton = $('start'), note = $('note');
+const changed = () => stage.dispatchEvent(new Event('playerchange'));
+// After the next paint: what the page changed is on screen before a long task.
+const nextFrame = () => new Promise((resolve) => requestAnimationFrame(() => resolve()));
+const painted = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve)));
+const lastFrameTime = () => Math.max(0, qm.duration - 1 / FPS);
+
+startButton.addEventListener('click', async () => {
+  if (startButton.disabled || demo.started) return;
+  startButton.hidden = true;
+  demo.started = true;
+  const t = Math.min(Math.max(Number(params.get('t')) || 0, 0), lastFrameTime());
+  if (Module._qm_start(t)) return;
+  changed();
+  await runWithMusic();
+});
+
+// Puts the soundtrack where the demo clock stands, then runs the clock: from the music's
+// first sound on, the two start together. Before the music's start the scenes start it. A
+// pause or a seek meanwhile makes this one stale: it leaves the clock to the newer one.
+let musicTurn = 0;
+async function runWithMusic() {
+  const turn = ++musicTurn;
+  const a = qm.audio?.[0], c = qm.clock;
+  if (a && c >= demo.musicOrigin) {
+    a.currentTime = c - demo.musicOrigin;
+    let timer;
+    const late = new Promise((resolve) => (timer = setTimeout(resolve, 1500)));
+    await Promise.race([a.play().catch(() => {}), late]).finally(() => clearTimeout(timer));
+  } else if (a) {
+    a.pause();
+    a.currentTime = 0;
+  }
+  if (turn === musicTurn && !qm.paused && !qm.ended && !demo.seeking) Module._qm_run(1);
+}
+
+// Stops the clock and the music (a pause, or a seek about to run).
+function hold() {
+  musicTurn++;
+  Module._qm_run(0);
+  qm.audio?.[0]?.pause();
+}
+
+function pause() {
+  if (!demo.started || qm.ended) return Promise.resolve();
+  qm.paused = true;
+  hold();
+  changed();
+  return Promise.resolve();
+}
+
+async function resume() {
+  if (!demo.started) return;
+  if (qm.ended) return playAgain();
+  qm.paused = false;
+  await runWithMusic();
+  changed();
+}
+
+export const togglePlay = () => (qm.ended || qm.paused ? resume() : pause());
+
+// Seeks run one after another; each resolves once its frame is on screen.
+let seekChain = Promise.resolve();
+export function queueSeek(t, grab) {
+  const run = seekChain.then(() => seekNow(t, grab));
+  seekChain = run.catch(() => {});
+  return run;
+}
+
+// The keys and the bar ask for many seeks in a row: only the latest still waiting runs.
+let wanted = null;
+export function seekSoon(t) {
+  const waiting = wanted !== null;
+  wanted = t;
+  if (!waiting) queueSeek(() => { const w = wanted; wanted = null; return w; });
+}
+// dt seconds on from the seek still waiting, or from the clock.
+export const seekBy = (dt) => seekSoon((wanted ?? qm.clock) + dt);
+
+async function seekNow(t, grab) {
+  if (typeof t === 'function') t = t();
+  if (!demo.started || !Number.isFinite(t)) throw new Error('seek wants a number of seconds, after the start');
+  t = Math.min(Math.max(t, 0), lastFrameTime());
+  demo.seeking++;
+  hold();
+  changed();
+  await painted();
+  const begin = performance.now();
+  const over = Module._qm_seek(t, grab ? 1 : 0);
+  qm.seekMs.push(Math.round(performance.now() - begin));
+  demo.seeking--;
+  if (!over) {
+    qm.ended = false;
+    note.hidden = $('again').hidden = true;
+    const a = qm.audio?.[0];
+    if (qm.paused && a) a.currentTime = Math.max(0, t - demo.musicOrigin);
+    // The clock runs once the music plays; the frame is shown meanwhile.
+    if (!qm.paused) runWithMusic();
+  }
+  changed();
+  await nextFrame();
+  return t;
+}
+
+export function playAgain() {
+  qm.paused = false;
+  return queueSeek(0);
+}
+
+function ended(holdMs) {
+  qm.ended = true;
+  changed();
+  setTimeout(() => {
+    if (!qm.ended) return;
+    note.textContent = 'the end';
+    note.hidden = false;
+    $('again').hidden = false;
+  }, holdMs);
+}
+
+// The demo clock follows the music: a small difference moves the clock, a large one (the music
+// started late by the scenes after a hidden tab, say) moves the music.
+setInterval(() => {
+  const a = qm.audio?.[0], c = qm.clock;
+  if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2) return;
+  if (a.paused) {
+    runWithMusic();
+    return;
+  }
+  const drift = a.currentTime + demo.musicOrigin - c;
+  if (Math.abs(drift) > 1) {
+    a.currentTime = c - demo.musicOrigin;
+  } else if (Math.abs(drift) > 0.03) {
+    Module._qm_nudge(drift);
+    qm.nudges++;
+  }
+}, 250);
+
+Object.assign(qm, { seek: queueSeek, play: resume, pause, end: ended });
