@@ -234,7 +234,8 @@ async function bidiPage(port) {
     viewport: v && { width: v.width, height: v.height }, devicePixelRatio: v ? v.dpr || 1 : null });
   page.version = `Firefox/${session.capabilities.browserVersion}`;
   // Found here: WebDriver's keys give a page no user activation, so full screen is refused, and
-  // after a refused request, or a preload script, the next navigation never completes.
+  // after a refused request, a preload script or a clipboard write, the next navigation never
+  // completes (a fresh tab does no better).
   page.lacks = ['fullscreen', 'preload'];
   return finishPage(page);
 }

@@ -60,11 +60,18 @@ stage.addEventListener('webglcontextlost', () => {
   $('again').hidden = true;
 }, true);
 
+// At most ms for a promise; a timeout is no failure, only the end of waiting.
+const until = (promise, ms) => {
+  let timer;
+  const late = new Promise((resolve) => (timer = setTimeout(resolve, ms)));
+  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+};
+
 // Puts the soundtrack where the demo clock stands, then runs the clock from the music's own
-// time once it plays (a browser may start it a little on from where it was put). Before the
-// music's start the scenes start it. A pause or a seek meanwhile makes this one stale: it
-// leaves the clock to the newer one. Music that will not play within 1.5 s leaves the clock to
-// run without it.
+// time once it plays: a busy page learns late that it started. Before the music's start the
+// scenes start it. A pause or a seek meanwhile makes this one stale: it leaves the clock to the
+// newer one. Music that will not play within 1.5 s (or finish its seek within 5 s) leaves the
+// clock to run without it.
 let musicTurn = 0;
 async function runWithMusic() {
   const turn = ++musicTurn;
@@ -72,9 +79,9 @@ async function runWithMusic() {
   const heard = a && c >= demo.musicOrigin;
   if (heard) {
     a.currentTime = c - demo.musicOrigin;
-    let timer;
-    const late = new Promise((resolve) => (timer = setTimeout(resolve, 1500)));
-    await Promise.race([a.play().catch(() => {}), late]).finally(() => clearTimeout(timer));
+    const seeked = new Promise((resolve) => a.addEventListener('seeked', resolve, { once: true }));
+    await until(a.play().catch(() => {}), 1500);
+    if (a.seeking) await until(seeked, 5000);
   } else if (a) {
     a.pause();
     a.currentTime = 0;
@@ -169,14 +176,17 @@ function ended(holdMs) {
   }, holdMs);
 }
 
-// The demo clock follows the music: a small difference moves the clock; music that stopped or
-// stands far off (started late by the scenes after a hidden tab, say) is put where the clock
-// is, the clock held until it plays. Music still seeking is left to arrive.
+// The demo clock follows the music: a small difference moves the clock. Music that stopped is
+// started again where the clock is; music far off (started late by the scenes after a hidden
+// tab, say) is put there with the clock held until it plays. Music still seeking is left to
+// arrive.
 setInterval(() => {
   const a = qm.audio?.[0], c = qm.clock;
   if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2) return;
   const drift = a.currentTime + demo.musicOrigin - c;
-  if (a.paused || Math.abs(drift) > 1) {
+  if (a.paused) {
+    runWithMusic();
+  } else if (Math.abs(drift) > 1) {
     hold();
     runWithMusic();
   } else if (!a.seeking && Math.abs(drift) > 0.03) {
