@@ -1,10 +1,10 @@
 // The two browsers the page is tested in, behind one small page interface: chromium over its
 // DevTools protocol, Firefox over WebDriver BiDi, both on a WebSocket. Node's standard library
 // only.
-//   const browser = await launch('chromium' | 'firefox', { profile, flags });
+//   const browser = await launch('chromium' | 'firefox', { profile, flags, onRestart });
 //   browser.page: open(url, { preload }), navigate(url), evaluate(expr), waitFor(expr, ms, what),
 //     press(key), mouse(type, x, y), touch(points), viewport(v | null), errors, and lacks: what
-//     the driver cannot do in that browser ('fullscreen', 'preload')
+//     the driver cannot do in that browser ('fullscreen')
 //   browser.version, browser.close()
 'use strict';
 const childProcess = require('child_process');
@@ -17,7 +17,7 @@ const LIMIT_MS = { launch: 30e3, command: 30e3 };
 
 function withTimeout(promise, ms, what) {
   let timer;
-  const error = new Error(`${what}: nothing within ${ms / 1000} s`);
+  const error = Object.assign(new Error(`${what}: nothing within ${ms / 1000} s`), { timedOut: true });
   const expiry = new Promise((_, reject) => (timer = setTimeout(reject, ms, error)));
   return Promise.race([promise, expiry]).finally(() => clearTimeout(timer));
 }
@@ -180,7 +180,7 @@ async function cdpPage(devtoolsPort) {
   for (const domain of ['Page', 'Runtime', 'Log']) await send(`${domain}.enable`);
   page.version = (await send('Browser.getVersion')).product;
   page.lacks = [];
-  return finishPage(page);
+  return page;
 }
 
 // ---- Firefox ---------------------------------------------------------------------------------
@@ -236,8 +236,8 @@ async function bidiPage(port) {
   // Found here: WebDriver's keys give a page no user activation, so full screen is refused, and
   // after a refused request, a preload script or a clipboard write, the next navigation never
   // completes (a fresh tab does no better).
-  page.lacks = ['fullscreen', 'preload'];
-  return finishPage(page);
+  page.lacks = ['fullscreen'];
+  return page;
 }
 
 // ---- launching -------------------------------------------------------------------------------
@@ -276,13 +276,13 @@ const BROWSERS = {
     },
     port: (profile) => JSON.parse(fs.readFileSync(path.join(profile, 'WebDriverBiDiServer.json'))).ws_port,
     page: bidiPage,
+    wedges: true,
   },
 };
 
 // Starts a browser in a process group of its own on a fresh profile and connects to its page.
-async function launch(name, { profile, flags = [] }) {
+async function start(name, profile, flags) {
   const b = BROWSERS[name];
-  if (!b) throw new Error(`no browser called ${name}`);
   const proc = childProcess.spawn(b.command, b.args(profile, flags),
     { detached: true, stdio: ['ignore', 'ignore', 'pipe'] });
   let said = '';
@@ -296,12 +296,38 @@ async function launch(name, { profile, flags = [] }) {
   };
   try {
     const port = poll(() => b.port(profile), LIMIT_MS.launch, `${name} gave no debugging port`);
-    const page = await Promise.race([exited, port.then(b.page)]);
-    return { page, version: page.version, close };
+    return { page: await Promise.race([exited, port.then(b.page)]), close };
   } catch (e) {
     close();
     throw e;
   }
+}
+
+// The browser's page behind a page that outlives it: where the browser is known to wedge its
+// navigations (Firefox under WebDriver, now and then, after a page that was left busy), a
+// navigation that never completes is tried once more in a fresh browser on a fresh profile, and
+// onRestart hears of it. Anything else that goes wrong is the page's to answer for.
+async function launch(name, { profile, flags = [], onRestart = () => {} }) {
+  if (!BROWSERS[name]) throw new Error(`no browser called ${name}`);
+  let current = await start(name, profile, flags);
+  let restarts = 0;
+  const page = { get errors() { return current.page.errors; }, lacks: current.page.lacks };
+  for (const method of ['evaluate', 'press', 'mouse', 'touch', 'viewport'])
+    page[method] = (...args) => current.page[method](...args);
+  page.navigate = async (url, preload) => {
+    try {
+      return await current.page.navigate(url, preload);
+    } catch (e) {
+      if (!BROWSERS[name].wedges || !e.timedOut) throw e;
+      onRestart(`${name} restarted: ${e.message}`);
+      current.close();
+      const fresh = `${profile}-${++restarts}`;
+      fs.mkdirSync(fresh);
+      current = await start(name, fresh, flags);
+      return current.page.navigate(url, preload);
+    }
+  };
+  return { page: finishPage(page), version: current.page.version, close: () => current.close() };
 }
 
 module.exports = { launch, poll, withTimeout };

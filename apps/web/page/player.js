@@ -67,21 +67,27 @@ const until = (promise, ms) => {
   return Promise.race([promise, late]).finally(() => clearTimeout(timer));
 };
 
-// Puts the soundtrack where the demo clock stands, then runs the clock from the music's own
-// time once it plays: a busy page learns late that it started. Before the music's start the
-// scenes start it. A pause or a seek meanwhile makes this one stale: it leaves the clock to the
-// newer one. Music that will not play within 1.5 s (or finish its seek within 5 s) leaves the
-// clock to run without it.
+// Puts the soundtrack where the held demo clock stands and starts it; once it plays, the clock
+// runs from the music's own time. Starting the sound can take half a second, and the music runs
+// on meanwhile: it is put back to the clock once more (playing, that seek is quick), so that the
+// picture goes on from its own frame. Before the music's start the scenes start it. A pause or a
+// seek meanwhile makes this one stale: it leaves the clock to the newer one. Music that will not
+// play within 1.5 s (or finish a seek within 5 s) leaves the clock to run without it.
 let musicTurn = 0;
 async function runWithMusic() {
   const turn = ++musicTurn;
   const a = qm.audio?.[0], c = qm.clock;
   const heard = a && c >= demo.musicOrigin;
-  if (heard) {
-    a.currentTime = c - demo.musicOrigin;
+  const seekMusic = () => {
     const seeked = new Promise((resolve) => a.addEventListener('seeked', resolve, { once: true }));
+    a.currentTime = c - demo.musicOrigin;
+    return seeked;
+  };
+  if (heard) {
+    const seeked = seekMusic();
     await until(a.play().catch(() => {}), 1500);
     if (a.seeking) await until(seeked, 5000);
+    if (turn === musicTurn && !a.paused && !a.seeking && qm.musicTime - c > 0.02) await until(seekMusic(), 5000);
   } else if (a) {
     a.pause();
     a.currentTime = 0;
