@@ -234,8 +234,8 @@ async function bidiPage(port) {
     viewport: v && { width: v.width, height: v.height }, devicePixelRatio: v ? v.dpr || 1 : null });
   page.version = `Firefox/${session.capabilities.browserVersion}`;
   // Found here: WebDriver's keys give a page no user activation, so full screen is refused, and
-  // after a refused request, a preload script or a clipboard write, the next navigation never
-  // completes (a fresh tab does no better).
+  // after a refused request, a preload script, a clipboard write or a Tab, the next navigation
+  // may never complete (a fresh tab does no better).
   page.lacks = ['fullscreen'];
   return page;
 }
