@@ -5,7 +5,7 @@
 //   browser.page: open(url, { preload }), navigate(url), evaluate(expr), waitFor(expr, ms, what),
 //     press(key), mouse(type, x, y), touch(points), viewport(v | null), errors, and lacks: what
 //     the driver cannot do in that browser ('fullscreen')
-//   browser.version, browser.close()
+//   browser.version, browser.quit() (asks, then kills), browser.close() (kills)
 'use strict';
 const childProcess = require('child_process');
 const crypto = require('crypto');
@@ -180,6 +180,7 @@ async function cdpPage(devtoolsPort) {
   for (const domain of ['Page', 'Runtime', 'Log']) await send(`${domain}.enable`);
   page.version = (await send('Browser.getVersion')).product;
   page.lacks = [];
+  page.quit = () => send('Browser.close');
   return page;
 }
 
@@ -233,6 +234,7 @@ async function bidiPage(port) {
   page.viewport = (v) => send('browsingContext.setViewport', { context,
     viewport: v && { width: v.width, height: v.height }, devicePixelRatio: v ? v.dpr || 1 : null });
   page.version = `Firefox/${session.capabilities.browserVersion}`;
+  page.quit = () => send('browser.close');
   // Found here: WebDriver's keys give a page no user activation, so full screen is refused, and
   // after a refused request, a preload script, a clipboard write or a Tab, the next navigation
   // may never complete (a fresh tab does no better).
@@ -294,9 +296,19 @@ async function start(name, profile, flags) {
       process.kill(-proc.pid, 'SIGKILL');
     } catch {}
   };
+  // Firefox killed while it plays sound leaves the other Firefoxes' sound (and at times their
+  // navigations) wedged: asked to quit first, killed only if it will not.
+  const quit = async (page) => {
+    const gone = new Promise((resolve) => (proc.exitCode ?? proc.signalCode) !== null ? resolve()
+      : proc.on('exit', resolve));
+    page.quit().catch(() => {});   // its answer may never come: the socket goes with it
+    await withTimeout(gone, 5000, `${name} quitting`).catch(() => {});
+    close();
+  };
   try {
     const port = poll(() => b.port(profile), LIMIT_MS.launch, `${name} gave no debugging port`);
-    return { page: await Promise.race([exited, port.then(b.page)]), close };
+    const page = await Promise.race([exited, port.then(b.page)]);
+    return { page, close, quit: () => quit(page) };
   } catch (e) {
     close();
     throw e;
@@ -320,14 +332,15 @@ async function launch(name, { profile, flags = [], onRestart = () => {} }) {
     } catch (e) {
       if (!BROWSERS[name].wedges || !e.timedOut) throw e;
       onRestart(`${name} restarted: ${e.message}`);
-      current.close();
+      await current.quit();
       const fresh = `${profile}-${++restarts}`;
       fs.mkdirSync(fresh);
       current = await start(name, fresh, flags);
       return current.page.navigate(url, preload);
     }
   };
-  return { page: finishPage(page), version: current.page.version, close: () => current.close() };
+  return { page: finishPage(page), version: current.page.version, close: () => current.close(),
+    quit: () => current.quit() };
 }
 
 module.exports = { launch, poll, withTimeout };

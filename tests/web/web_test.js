@@ -123,7 +123,7 @@ async function runChecks(page, base, opts, check, extra) {
     try {
       return await fn(own.page);
     } finally {
-      own.close();
+      await own.quit();
     }
   };
   const noErrors = (what) => {

@@ -23,6 +23,13 @@ startButton.addEventListener('click', async () => {
 // The runtime's player from demo time t, the clock running once the music plays.
 async function startAt(t) {
   if (Module._qm_start(t)) return;
+  // Played once under the viewer's click, the soundtrack may play later without one (the
+  // scenes start it after the loading sequence, seconds after the click).
+  const a = qm.audio?.[0];
+  if (a) {
+    a.play().catch(() => {});
+    a.pause();
+  }
   // A soundtrack that stops decoding half-way stops the demo with a word.
   qm.audio?.[0]?.addEventListener('error', () => {
     hold();
@@ -74,6 +81,12 @@ const until = (promise, ms) => {
 // seek meanwhile makes this one stale: it leaves the clock to the newer one. Music that will not
 // play within 1.5 s (or finish a seek within 5 s) leaves the clock to run without it.
 let musicTurn = 0;
+// Music that says it plays may not have moved yet (Firefox): until it does, or ms have passed.
+const heardMoving = (a, from, ms) => new Promise((resolve) => {
+  const end = performance.now() + ms;
+  const look = () => (a.currentTime > from || a.paused || performance.now() > end ? resolve() : setTimeout(look, 5));
+  look();
+});
 async function runWithMusic() {
   const turn = ++musicTurn;
   const a = qm.audio?.[0], c = qm.clock;
@@ -88,6 +101,7 @@ async function runWithMusic() {
     await until(a.play().catch(() => {}), 1500);
     if (a.seeking) await until(seeked, 5000);
     if (turn === musicTurn && !a.paused && !a.seeking && qm.musicTime - c > 0.02) await until(seekMusic(), 5000);
+    await heardMoving(a, c - demo.musicOrigin, 1000);
   } else if (a) {
     a.pause();
     a.currentTime = 0;
