@@ -353,17 +353,6 @@ async function runChecks(page, base, opts, check, extra) {
     }
     return lines.join(', ');
   });
-  await check('no full screen where the browser has none', () => inOwnBrowser([], async (p) => {
-    await p.open(base, { preload: 'delete Element.prototype.requestFullscreen;' });
-    await click(p, '#start', '#start');
-    await p.waitFor('qm.frames > 0', LIMIT_MS.frames, 'no frame drawn');
-    const shown = await p.evaluate(`getComputedStyle(document.querySelector('#full')).display`);
-    await p.press('f');
-    await sleep(300);
-    if (shown !== 'none') throw new Error(`the full screen button shows (${shown})`);
-    if (p.errors.length) throw new Error(p.errors.join('; '));
-    return 'no button, F does nothing, no console error';
-  }));
   // A lost context (a GPU reset) says so, and goes on from its moment on request, with the
   // frames qm-capture draws and nothing fetched again.
   await check('a lost WebGL context goes on from its moment', async () => {
@@ -652,6 +641,19 @@ async function runChecks(page, base, opts, check, extra) {
       throw new Error(`hidden play button ${hidden}; after Tab: focus in the controls ${inside}, shown ${shown}, ${seen}`);
     return `hidden: ${hidden}; Tab: ${await page.evaluate(`document.activeElement.getAttribute('aria-label')`)} focused, shown`;
   });
+  // Last of all: a second Firefox that played the soundtrack left the sound of every Firefox
+  // started after it failing, and the first's next navigation hanging.
+  await check('no full screen where the browser has none', () => inOwnBrowser([], async (p) => {
+    await p.open(base, { preload: 'delete Element.prototype.requestFullscreen;' });
+    await click(p, '#start', '#start');
+    await p.waitFor('qm.frames > 0', LIMIT_MS.frames, 'no frame drawn');
+    const shown = await p.evaluate(`getComputedStyle(document.querySelector('#full')).display`);
+    await p.press('f');
+    await sleep(300);
+    if (shown !== 'none') throw new Error(`the full screen button shows (${shown})`);
+    if (p.errors.length) throw new Error(p.errors.join('; '));
+    return 'no button, F does nothing, no console error';
+  }));
 }
 
 // A server in front of another that compresses the demo's files on the fly, as some hosts
