@@ -641,8 +641,7 @@ async function runChecks(page, base, opts, check, extra) {
       throw new Error(`hidden play button ${hidden}; after Tab: focus in the controls ${inside}, shown ${shown}, ${seen}`);
     return `hidden: ${hidden}; Tab: ${await page.evaluate(`document.activeElement.getAttribute('aria-label')`)} focused, shown`;
   });
-  // Last of all: a second Firefox that played the soundtrack left the sound of every Firefox
-  // started after it failing, and the first's next navigation hanging.
+  // Last, in a browser of its own (a preload script).
   await check('no full screen where the browser has none', () => inOwnBrowser([], async (p) => {
     await p.open(base, { preload: 'delete Element.prototype.requestFullscreen;' });
     await click(p, '#start', '#start');
