@@ -117,9 +117,8 @@ const within = (x, limit, what) => {
 async function runChecks(page, base, opts, check, extra) {
   // A page that runs a script before its own (a browser made to lack something) or a browser
   // started with other flags gets a browser of its own, closed after: in Firefox under WebDriver
-  // the navigation after a preload script may never complete. The main page leaves it the
-  // sound: a Firefox that started the demo while another held a playing or paused soundtrack
-  // left the other's next navigation hanging and a fresh one's soundtrack failing.
+  // the navigation after a preload script may never complete.  The main page waits blank
+  // meanwhile, holding no soundtrack.
   const inOwnBrowser = async (flags, fn) => {
     await page.navigate('about:blank');
     const own = await extra.launchBrowser(flags);
