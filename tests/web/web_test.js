@@ -117,7 +117,7 @@ const within = (x, limit, what) => {
 async function runChecks(page, base, opts, check, extra) {
   // A page that runs a script before its own (a browser made to lack something) or a browser
   // started with other flags gets a browser of its own, closed after: in Firefox under WebDriver
-  // the navigation after a preload script may never complete.  The main page waits blank
+  // the navigation after a preload script may never complete. The main page waits blank
   // meanwhile, holding no soundtrack.
   const inOwnBrowser = async (flags, fn) => {
     await page.navigate('about:blank');
