@@ -21,6 +21,7 @@ emcmake cmake -S . -B "$out/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZLIB_SO
 cmake --build "$out/cmake"
 
 cp "$out/cmake/quiet_moss.js" "$out/cmake/quiet_moss.wasm" "$out/"
-cp apps/web/index.html "$out/"
+# The page: its markup, stylesheet and modules.
+cp apps/web/page/* "$out/"
 cp build/quiet_moss.zaf build/quiet_moss.mp3 "$out/"
-echo "built $out: $(du -ch "$out"/index.html "$out"/quiet_moss.* | tail -1 | cut -f1) to download"
+echo "built $out: $(du -ch "$out"/quiet_moss.* $(ls apps/web/page | sed "s|^|$out/|") | tail -1 | cut -f1) to download"

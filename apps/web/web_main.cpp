@@ -14,7 +14,7 @@
 //   where the player stands. A seek backward restarts the timeline on the loaded scenes;
 // - ended: the last frame, held with the music for a second, until a seek or "play again".
 //
-// The page (index.html) owns the controls, the keys and the soundtrack's position; it asks
+// The page (apps/web/page/) owns the controls, the keys and the soundtrack's position; it asks
 // through the qm_* functions below and watches what the page_* calls report. `?at=T` instead
 // draws the single frame at demo time T for comparing the two renderers; `&frames=N` then
 // times N more.
@@ -329,7 +329,8 @@ int main(void)
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
     if (!SDL_SetVideoMode(scene_width, scene_height, 32, SDL_OPENGL)) {
-        page_fail("no WebGL context");
+        page_fail("The browser could not make a WebGL context to draw the demo in: close other tabs "
+                  "that draw, or turn on hardware acceleration, and reload the page.");
         return 1;
     }
     if (!page_fit_canvas())

@@ -1,0 +1,218 @@
+// The player's clock and its music: start, pause, resume, seeks one after another, the end, and
+// the demo clock kept on the soundtrack's time. Every change of state is announced to the
+// controls as a 'playerchange' event on the stage.
+import { $, FPS, demo, params, qm, timeText } from './qm.js';
+import { CANNOT_PLAY, fail } from './loading.js';
+import { restartRuntime } from './runtime.js';
+
+const stage = $('stage'), startButton = $('start'), note = $('note');
+const changed = () => stage.dispatchEvent(new Event('playerchange'));
+// After the next paint: what the page changed is on screen before a long task.
+const nextFrame = () => new Promise((resolve) => requestAnimationFrame(() => resolve()));
+const painted = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve)));
+const lastFrameTime = () => Math.max(0, qm.duration - 1 / FPS);
+
+startButton.addEventListener('click', async () => {
+  if (startButton.disabled || demo.started) return;
+  startButton.hidden = true;
+  demo.started = true;
+  const t = Math.min(Math.max(Number(params.get('t')) || 0, 0), lastFrameTime());
+  await startAt(t);
+});
+
+// The runtime's player from demo time t, the clock running once the music plays.
+async function startAt(t) {
+  if (Module._qm_start(t)) return;
+  // Played once under the viewer's click, the soundtrack may play later without one (the
+  // scenes start it after the loading sequence, seconds after the click).
+  const a = qm.audio?.[0];
+  if (a) {
+    a.play().catch(() => {});
+    a.pause();
+  }
+  // A soundtrack that stops decoding half-way stops the demo with a word.
+  qm.audio?.[0]?.addEventListener('error', () => {
+    hold();
+    fail(CANNOT_PLAY);
+  });
+  changed();
+  await runWithMusic();
+}
+
+// A lost WebGL context (a GPU reset, or the browser taking it back): the demo holds where it
+// was and offers to go on from there, on a fresh canvas with nothing fetched again. Before the
+// start there is no moment to keep: the runtime starts afresh under the start button.
+let lostAt = null;
+stage.addEventListener('webglcontextlost', () => {
+  if (!demo.runtime || lostAt !== null || qm.error) return;
+  if (!demo.started) return void restartRuntime();
+  hold();
+  lostAt = Math.min(qm.frameTime, lastFrameTime());
+  const at = timeText(lostAt);
+  const goOn = document.createElement('button');
+  goOn.textContent = `go on from ${at}`;
+  goOn.addEventListener('click', async () => {
+    note.hidden = true;
+    qm.error = null;
+    await restartRuntime();
+    qm.paused = qm.ended = false;
+    const t = lostAt;
+    lostAt = null;
+    await startAt(t);
+  });
+  qm.error = `The graphics card was reset and the picture lost at ${at}: go on from there when you are ready.`;
+  note.textContent = qm.error;
+  note.append(document.createElement('br'), goOn);
+  note.hidden = false;
+  $('again').hidden = true;
+}, true);
+
+// At most ms for a promise; a timeout is no failure, only the end of waiting.
+const until = (promise, ms) => {
+  let timer;
+  const late = new Promise((resolve) => (timer = setTimeout(resolve, ms)));
+  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+};
+
+// Puts the soundtrack where the held demo clock stands and starts it; once it plays, the clock
+// runs from the music's own time. Starting the sound can take half a second, and the music runs
+// on meanwhile: it is put back to the clock once more (playing, that seek is quick), so that the
+// picture goes on from its own frame. Before the music's start the scenes start it. A pause or a
+// seek meanwhile makes this one stale: it leaves the clock to the newer one. Music that will not
+// play within 1.5 s (or finish a seek within 5 s) leaves the clock to run without it.
+let musicTurn = 0;
+// Music that says it plays may not have moved yet (Firefox): until it does, or ms have passed.
+const heardMoving = (a, from, ms) => new Promise((resolve) => {
+  const end = performance.now() + ms;
+  const look = () => (a.currentTime > from || a.paused || performance.now() > end ? resolve() : setTimeout(look, 5));
+  look();
+});
+async function runWithMusic() {
+  const turn = ++musicTurn;
+  const a = qm.audio?.[0], c = qm.clock;
+  const heard = a && c >= demo.musicOrigin;
+  const seekMusic = () => {
+    const seeked = new Promise((resolve) => a.addEventListener('seeked', resolve, { once: true }));
+    a.currentTime = c - demo.musicOrigin;
+    return seeked;
+  };
+  if (heard) {
+    const seeked = seekMusic();
+    await until(a.play().catch(() => {}), 1500);
+    if (a.seeking) await until(seeked, 5000);
+    if (turn === musicTurn && !a.paused && !a.seeking && qm.musicTime - c > 0.02) await until(seekMusic(), 5000);
+    await heardMoving(a, c - demo.musicOrigin, 1000);
+  } else if (a) {
+    a.pause();
+    a.currentTime = 0;
+  }
+  if (turn !== musicTurn || qm.paused || qm.ended || demo.seeking) return;
+  Module._qm_run(1);
+  if (heard && !a.paused && !a.seeking) Module._qm_nudge(qm.musicTime - qm.clock);
+}
+
+// Stops the clock and the music (a pause, or a seek about to run).
+function hold() {
+  musicTurn++;
+  Module._qm_run(0);
+  qm.audio?.[0]?.pause();
+}
+
+function pause() {
+  if (!demo.started || qm.ended) return Promise.resolve();
+  qm.paused = true;
+  hold();
+  changed();
+  return Promise.resolve();
+}
+
+async function resume() {
+  if (!demo.started || lostAt !== null) return;
+  if (qm.ended) return playAgain();
+  qm.paused = false;
+  await runWithMusic();
+  changed();
+}
+
+export const togglePlay = () => (qm.ended || qm.paused ? resume() : pause());
+
+// Seeks run one after another; each resolves once its frame is on screen.
+let seekChain = Promise.resolve();
+export function queueSeek(t, grab) {
+  const run = seekChain.then(() => seekNow(t, grab));
+  seekChain = run.catch(() => {});
+  return run;
+}
+
+// The keys and the bar ask for many seeks in a row: only the latest still waiting runs.
+let wanted = null;
+export function seekSoon(t) {
+  const waiting = wanted !== null;
+  wanted = t;
+  if (!waiting) queueSeek(() => { const w = wanted; wanted = null; return w; });
+}
+// dt seconds on from the seek still waiting, or from the clock.
+export const seekBy = (dt) => seekSoon((wanted ?? qm.clock) + dt);
+
+async function seekNow(t, grab) {
+  if (typeof t === 'function') t = t();
+  if (!demo.started || !Number.isFinite(t)) throw new Error('seek wants a number of seconds, after the start');
+  t = Math.min(Math.max(t, 0), lastFrameTime());
+  if (lostAt !== null) return t;   // nothing to draw with until the page goes on
+  demo.seeking++;
+  hold();
+  changed();
+  await painted();
+  const begin = performance.now();
+  const over = Module._qm_seek(t, grab ? 1 : 0);
+  qm.seekMs.push(Math.round(performance.now() - begin));
+  demo.seeking--;
+  if (!over) {
+    qm.ended = false;
+    note.hidden = $('again').hidden = true;
+    const a = qm.audio?.[0];
+    if (qm.paused && a) a.currentTime = Math.max(0, t - demo.musicOrigin);
+    // The clock runs once the music plays; the frame is shown meanwhile.
+    if (!qm.paused) runWithMusic();
+  }
+  changed();
+  await nextFrame();
+  return t;
+}
+
+export function playAgain() {
+  qm.paused = false;
+  return queueSeek(0);
+}
+
+function ended(holdMs) {
+  qm.ended = true;
+  changed();
+  setTimeout(() => {
+    if (!qm.ended) return;
+    note.textContent = 'the end';
+    note.hidden = false;
+    $('again').hidden = false;
+  }, holdMs);
+}
+
+// The demo clock follows the music: a small difference moves the clock. Music that stopped is
+// started again where the clock is; music far off (started late by the scenes after a hidden
+// tab, say) is put there with the clock held until it plays. Music still seeking is left to
+// arrive.
+setInterval(() => {
+  const a = qm.audio?.[0], c = qm.clock;
+  if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2) return;
+  const drift = a.currentTime + demo.musicOrigin - c;
+  if (a.paused) {
+    runWithMusic();
+  } else if (Math.abs(drift) > 1) {
+    hold();
+    runWithMusic();
+  } else if (!a.seeking && Math.abs(drift) > 0.03) {
+    Module._qm_nudge(drift);
+    qm.nudges++;
+  }
+}, 250);
+
+Object.assign(qm, { seek: queueSeek, play: resume, pause, end: ended });
