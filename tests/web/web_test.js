@@ -170,9 +170,14 @@ async function runChecks(page, base, opts, check, extra) {
     if (bars.some((v) => v !== 1)) throw new Error(`bars at ${bars} when start was enabled`);
     return 'archive and soundtrack at 1 when start is clickable';
   });
-  await check('#start visible', async () => {
+  // The photosensitivity notice stands beside the start button and goes with it.
+  const noticeShown = () => page.evaluate(`!document.querySelector('#flashes').hidden &&
+    document.querySelector('#flashes').getBoundingClientRect().height > 0`);
+  await check('#start visible, the flash notice with it', async () => {
+    if (!(await noticeShown())) throw new Error('no flash notice before the start');
     const b = await click(page, '#start', '#start');
-    return `clicked at ${Math.round(b.x)},${Math.round(b.y)}`;
+    if (await noticeShown()) throw new Error('the flash notice stayed after the start');
+    return `clicked at ${Math.round(b.x)},${Math.round(b.y)}, notice shown, then gone`;
   });
   await check('frames advance', async () => {
     const frames = (above, what) =>

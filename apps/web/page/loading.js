@@ -12,6 +12,7 @@ export function fail(why) {
   note.textContent = why;
   note.hidden = false;
   startButton.hidden = true;
+  $('flashes').hidden = true;
   $('loading').hidden = true;
 }
 

@@ -15,6 +15,7 @@ const lastFrameTime = () => Math.max(0, qm.duration - 1 / FPS);
 startButton.addEventListener('click', async () => {
   if (startButton.disabled || demo.started) return;
   startButton.hidden = true;
+  $('flashes').hidden = true;
   demo.started = true;
   const t = Math.min(Math.max(Number(params.get('t')) || 0, 0), lastFrameTime());
   await startAt(t);
