@@ -16,9 +16,7 @@ if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 trap 'exit 1' INT TERM
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
+. "$root/tests/tools/checks.sh"
 check() { name=$1; shift; if "$@" >"$tmp/out" 2>&1; then pass "$name"; else fail "$name:"; cat "$tmp/out"; fi; }
 
 # Every file and folder the package may touch, but for dpkg's and apt's own records and caches.

@@ -14,9 +14,7 @@ export WINEPREFIX="$root/build-windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="ms
 tmp=$(mktemp -d)
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$tmp"' EXIT
 trap 'exit 1' INT TERM
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
+. "$root/tests/tools/checks.sh"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "making Wine's prefix in $WINEPREFIX (once)"
