@@ -77,7 +77,7 @@ function showControls() {
   stage.classList.remove('idle');
   clearTimeout(hideTimer);
   hideTimer = setTimeout(() => {
-    if (qm.paused || qm.ended || demo.seeking || overControls) return showControls();
+    if (qm.paused || qm.ended || demo.seeking || demo.buffering || overControls) return showControls();
     controls.classList.remove('shown');
     stage.classList.add('idle');
   }, 2000);
@@ -88,18 +88,22 @@ stage.addEventListener('pointerdown', showControls);
 controls.addEventListener('pointerenter', () => (overControls = true));
 controls.addEventListener('pointerleave', () => (overControls = false));
 
-// The time, the bar and the play button, redrawn only while shown and only where they changed:
-// while playing the time shows whole seconds, so the page repaints them once a second.
+// The time, the bar (with the music that has arrived drawn on it) and the play button, redrawn
+// only while shown and only where they changed: while playing the time shows whole seconds, so
+// the page repaints them once a second.
 let shownText = '';
 (function updateControls() {
   requestAnimationFrame(updateControls);
   if (!controls.classList.contains('shown')) return;
-  const still = qm.paused || qm.ended || demo.seeking;
+  const still = qm.paused || qm.ended || demo.seeking || demo.buffering;
   const t = Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
-  const text = `${demo.seeking ? 'seeking… ' : ''}${timeText(t)} / ${timeText(qm.duration)}`;
-  if (text === shownText) return;
-  shownText = text;
+  const state = demo.seeking ? 'seeking… ' : demo.buffering ? 'buffering… ' : '';
+  const text = `${state}${timeText(t)} / ${timeText(qm.duration)}`;
+  const arrived = qm.duration ? Math.floor((1000 * qm.arrived) / qm.duration) / 1000 : 0;
+  if (text + arrived === shownText) return;
+  shownText = text + arrived;
   clockText.textContent = text;
+  $('arrived').style.transform = `scaleX(${arrived})`;
   $('fill').style.transform = `scaleX(${qm.duration ? t / qm.duration : 0})`;
   $('play').textContent = qm.ended ? 'again' : qm.paused ? 'play' : 'pause';
 })();

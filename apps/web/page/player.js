@@ -1,7 +1,9 @@
 // The player's clock and its music: start, pause, resume, seeks one after another, the end, and
-// the demo clock kept on the soundtrack's time. Every change of state is announced to the
-// controls as a 'playerchange' event on the stage.
+// the demo clock kept on the soundtrack's time, held at its frame while the music it needs is
+// still on its way. Every change of state is announced to the controls as a 'playerchange'
+// event on the stage.
 import { $, FPS, demo, params, qm } from './qm.js';
+import { soundtrack } from './loading.js';
 
 const stage = $('stage'), startButton = $('start'), note = $('note');
 const changed = () => stage.dispatchEvent(new Event('playerchange'));
@@ -21,13 +23,22 @@ startButton.addEventListener('click', async () => {
 });
 
 // Puts the soundtrack where the demo clock stands, then runs the clock: from the music's
-// first sound on, the two start together. Before the music's start the scenes start it. A
-// pause or a seek meanwhile makes this one stale: it leaves the clock to the newer one.
+// first sound on, the two start together, once the music there has arrived (the frame waits,
+// buffering). Before the music's start the scenes start it. A pause or a seek meanwhile makes
+// this one stale: it leaves the clock to the newer one.
 let musicTurn = 0;
 async function runWithMusic() {
   const turn = ++musicTurn;
   const a = qm.audio?.[0], c = qm.clock;
   if (a && c >= demo.musicOrigin) {
+    if (!soundtrack.in(c - demo.musicOrigin)) {
+      demo.buffering = true;
+      changed();
+      await soundtrack.arrival(c - demo.musicOrigin, 1);
+      if (turn !== musicTurn) return;
+      demo.buffering = false;
+      changed();
+    }
     a.currentTime = c - demo.musicOrigin;
     let timer;
     const late = new Promise((resolve) => (timer = setTimeout(resolve, 1500)));
@@ -42,6 +53,7 @@ async function runWithMusic() {
 // Stops the clock and the music (a pause, or a seek about to run).
 function hold() {
   musicTurn++;
+  demo.buffering = false;
   Module._qm_run(0);
   qm.audio?.[0]?.pause();
 }
@@ -128,8 +140,10 @@ function ended(holdMs) {
 setInterval(() => {
   const a = qm.audio?.[0], c = qm.clock;
   if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2) return;
-  if (a.paused) {
-    runWithMusic();
+  // Stopped, or played up to where the music has arrived: on again once it can.
+  if (a.paused || !soundtrack.in(a.currentTime, 0.25)) {
+    if (!a.paused) hold();
+    if (!demo.buffering) runWithMusic();
     return;
   }
   const drift = a.currentTime + demo.musicOrigin - c;

@@ -1,6 +1,6 @@
 // What every part of the page shares: its elements and query, the player's state, and window.qm,
 // what the demo reports to the page and what the page's tests and other checks read. The other
-// modules add qm's functions: loading.js fail and ready, layout.js drawingSize and fitCanvas,
+// modules add qm's functions: loading.js fail, ready and arrived, layout.js drawingSize and fitCanvas,
 // player.js seek, play, pause and end, controls.js entryAt.
 export const $ = (id) => document.getElementById(id);
 export const params = new URLSearchParams(location.search);
@@ -11,6 +11,7 @@ export const demo = {
   runtime: false,   // the demo's runtime is up, its first frame drawn
   started: false,   // the start button was clicked
   seeking: 0,       // seeks under way
+  buffering: false, // the frame held until the music it needs has arrived
   starts: [],       // entry starts in demo time, 0 to 42 (42: the end)
   musicOrigin: 0,   // the demo time at which the soundtrack starts (entry 1's start)
 };
