@@ -3,7 +3,8 @@
 // (pause, seeks, keys, moment links, the end), loading failures, the canvas's size, frames
 // against qm-capture's reference PNGs, and an optional benchmark. Node's standard library only.
 // Usage: web_test.js --web DIR --ref DIR --times 45:0.5,80,200 [--tolerance X] [--bench N]
-//        [--sizes 1024x600:X,...]
+//        [--sizes 1024x600:X,...] [--mbits M]
+// --mbits sets the emulated connection of the first visit (default 1.6 Mbit/s down).
 // A time may carry its own tolerance (T:X); the rest take --tolerance (default 4). The first time
 // is also drawn at each of --sizes (references in DIR/WxH/), each with its own tolerance.
 'use strict';
@@ -14,6 +15,7 @@ const http = require('http');
 const os = require('os');
 const path = require('path');
 const { startServer } = require('../../apps/web/serve.js');
+const { runNetworkChecks } = require('./network.js');
 
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 // Not 4:3, so that the page's fitting shows.
@@ -30,10 +32,10 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // --key value pairs to options, or null where anything is unknown, missing or not a number.
 function parseArgs(argv) {
-  const o = { tolerance: '4', bench: '0', sizes: '' };
+  const o = { tolerance: '4', bench: '0', sizes: '', mbits: '1.6' };
   for (let i = 0; i < argv.length; i += 2) o[argv[i].replace(/^--/, '')] = argv[i + 1];
   const opts = { web: o.web, ref: o.ref, times: [], tolerances: [], tolerance: Number(o.tolerance),
-    bench: Number(o.bench), sizes: [] };
+    bench: Number(o.bench), sizes: [], mbits: Number(o.mbits) };
   for (const entry of String(o.times).split(',')) {
     const [t, tol = o.tolerance] = entry.split(':');
     opts.times.push(t);
@@ -47,7 +49,8 @@ function parseArgs(argv) {
   const known = Object.keys(o).every((k) => k in opts);
   const numbers = opts.times.every((t) => t !== '' && Number.isFinite(Number(t)));
   const tolerances = [...opts.tolerances, ...opts.sizes.map((x) => x.tolerance)].every((x) => x > 0);
-  return known && o.web && o.ref && numbers && tolerances && opts.bench >= 0 ? opts : null;
+  const fine = numbers && tolerances && opts.bench >= 0 && opts.mbits > 0;
+  return known && o.web && o.ref && fine ? opts : null;
 }
 
 function withTimeout(promise, ms, what) {
@@ -124,7 +127,8 @@ async function connectPage(devtoolsPort) {
   const target = targets.find((t) => t.type === 'page');
   if (!target) throw new Error('chromium shows no page target');
   const pending = new Map();
-  const page = { errors: [], nextId: 1, onLoad: () => {} };
+  // events: handlers by DevTools event name, for the checks that watch the network.
+  const page = { errors: [], nextId: 1, onLoad: () => {}, events: {} };
   page.socket = await openSocket(target.webSocketDebuggerUrl, (text) => {
     const { id, result, error, method, params } = JSON.parse(text);
     const waiter = pending.get(id);
@@ -132,6 +136,7 @@ async function connectPage(devtoolsPort) {
     if (waiter && error) waiter.reject(new Error(`${waiter.method}: ${error.message}`));
     else if (waiter) waiter.resolve(result);
     if (method === 'Page.loadEventFired') page.onLoad();
+    page.events[method]?.(params);
     const unclean = ERRORS[method]?.(params);
     if (unclean) page.errors.push(unclean);
   });
@@ -238,7 +243,7 @@ const within = (x, limit, what) => {
   return line;
 };
 
-async function runChecks(page, base, opts, check) {
+async function runChecks(page, base, opts, check, net) {
   const noErrors = (what) => {
     if (page.errors.length) throw new Error(page.errors.join('; '));
     return what;
@@ -273,14 +278,11 @@ async function runChecks(page, base, opts, check) {
     return performance.now() - begin;
   })()`);
 
+  const compareAt = async (t) => compare(await blocksOf(null, 640, 480), ref(t), tolerance(t), false);
+  await runNetworkChecks({ page, base, opts, check, click, sleep, within, musicOffset, seek, compareAt,
+    serve: net.serve });
+
   await check('load /', () => page.open(base).then(() => noErrors('window.qm, no console errors')));
-  await check('loading counts both files in bytes', async () => {
-    const bars = await page.waitFor(`!document.querySelector('#start').disabled &&
-      ['zaf', 'mp3'].map((k) => document.getElementById(k + '-bar').value)`, LIMIT_MS.load,
-      'the start button stayed disabled');
-    if (bars.some((v) => v !== 1)) throw new Error(`bars at ${bars} when start was enabled`);
-    return 'archive and soundtrack at 1 when start is clickable';
-  });
   await check('#start visible', async () => {
     const b = await click(page, '#start', '#start');
     return `clicked at ${Math.round(b.x)},${Math.round(b.y)}`;
@@ -582,14 +584,15 @@ async function runChecks(page, base, opts, check) {
 async function main() {
   const opts = parseArgs(process.argv.slice(2));
   if (!opts) {
-    console.error('usage: web_test.js --web DIR --ref DIR --times T[:X],... [--tolerance X] [--bench N] [--sizes WxH[:X],...]');
+    console.error('usage: web_test.js --web DIR --ref DIR --times T[:X],... [--tolerance X] [--bench N] ' +
+      '[--sizes WxH[:X],...] [--mbits M]');
     process.exit(1);
   }
   const missing = [path.join(opts.web, 'index.html'), opts.ref].find((f) => !fs.existsSync(f));
   if (missing) console.log(`FAIL  setup: ${missing} is missing`), process.exit(1);
 
   let failures = 0;
-  let server, chrome, page;
+  let server, chrome, page, mounts;
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-web-'));
   const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-web-files-'));
   // However the run ends, chromium's whole process group goes, and its profile.
@@ -614,12 +617,19 @@ async function main() {
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(1));
 
   await check('start chromium', async () => {
-    // The build again without one of its files, for the pages that must say so.
-    const mounts = { '/ref/': opts.ref };
+    // The build again without one of its files (in the build's folder), for the pages that
+    // must say so.
+    mounts = { '/ref/': opts.ref };
+    const build = fs.readdirSync(opts.web).find((f) => /^[0-9a-f]{16}$/.test(f));
+    const link = (from, to, skip) => {
+      for (const f of fs.readdirSync(from).filter((f) => !skip(f)))
+        fs.symlinkSync(path.resolve(from, f), path.join(to, f));
+    };
     for (const name of ['quiet_moss.mp3', 'quiet_moss.zaf']) {
       const dir = fs.mkdtempSync(path.join(scratch, 'without-'));
-      for (const f of fs.readdirSync(opts.web).filter((f) => f !== name && f !== 'cmake' && f !== 'cache'))
-        fs.symlinkSync(path.resolve(opts.web, f), path.join(dir, f));
+      link(opts.web, dir, (f) => ['cmake', 'cache', build].includes(f));
+      fs.mkdirSync(path.join(dir, build));
+      link(path.join(opts.web, build), path.join(dir, build), (f) => f === name);
       mounts[`/without/${name}/`] = dir;
     }
     ({ server } = await startServer({ root: opts.web, port: 0, mounts }));
@@ -636,7 +646,18 @@ async function main() {
     page = await Promise.race([exited, port.then(connectPage)]);
     return (await page.send('Browser.getVersion')).product;
   });
-  if (page) await runChecks(page, `http://127.0.0.1:${server.address().port}/`, opts, check);
+  // Another folder, or none, at the same address (the service worker is the address's).
+  const port = server?.address().port;
+  const net = {
+    async serve(root) {
+      await new Promise((resolve) => {
+        server.close(resolve);
+        server.closeAllConnections();
+      });
+      if (root) ({ server } = await startServer({ root, port, mounts }));
+    },
+  };
+  if (page) await runChecks(page, `http://127.0.0.1:${port}/`, opts, check, net);
   process.exit(failures ? 1 : 0);
 }
 
