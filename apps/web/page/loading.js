@@ -68,7 +68,7 @@ async function fetchWhole(key) {
 // The soundtrack's <audio> element, which the sound layer opens, fed through a MediaSource as
 // the file arrives; where the browser has none for MP3, the file whole first. in(t, ahead)
 // tells whether the music from t on is there to play; arrival(t, ahead) resolves once it is.
-function streamSoundtrack() {
+function streamSoundtrack(after) {
   const audio = new Audio();
   audio.preload = 'auto';
   qm.elements = { [files.mp3.name]: audio };
@@ -89,7 +89,7 @@ function streamSoundtrack() {
     for (const w of ready) w.resolve();
   };
   if (!window.MediaSource?.isTypeSupported('audio/mpeg')) {
-    music.fetched = fetchWhole('mp3').then((blob) => {
+    music.fetched = after.then(() => fetchWhole('mp3')).then((blob) => {
       audio.src = URL.createObjectURL(blob);
       music.done = true;
       arrived();
@@ -118,10 +118,10 @@ function streamSoundtrack() {
     pump();
   }, { once: true });
   audio.src = URL.createObjectURL(source);
-  music.fetched = fetchFile('mp3', (part) => {
+  music.fetched = after.then(() => fetchFile('mp3', (part) => {
     queue.push(part);
     pump();
-  }).then(() => {
+  })).then(() => {
     fetched = true;
     pump();
   });
@@ -129,7 +129,8 @@ function streamSoundtrack() {
 }
 
 const archive = fetchWhole('zaf');
-export const soundtrack = oneFrame ? null : streamSoundtrack();
+// The soundtrack after the archive: sharing a slow connection would delay both.
+export const soundtrack = oneFrame ? null : streamSoundtrack(archive);
 $('mp3-bar').parentElement.hidden = oneFrame;
 Promise.all([archive, soundtrack?.arrival(0, FIRST_SECONDS)]).then(() => {
   filesIn = true;

@@ -19,14 +19,17 @@ self.addEventListener('activate', (event) => {
     .then(() => self.clients.claim()));
 });
 
-// The page from the network when it answers, so that a new build is met at once (its files all
-// have new names); the kept page when it does not. Every other file from the cache if kept.
+// A build's own files never change: from the cache when kept. What the root names (the page,
+// the manifest) may be a new build's: from the network when it answers, so that a new build is
+// met at once and whole, else as kept.
+const IN_A_BUILD = /\/[0-9a-f]{16}\//;
 self.addEventListener('fetch', (event) => {
   const request = event.request;
   if (request.method !== 'GET') return;
-  if (request.mode === 'navigate') {
-    event.respondWith(fetch(request).catch(async (e) => (await caches.match(PAGE)) || Promise.reject(e)));
+  if (IN_A_BUILD.test(new URL(request.url).pathname)) {
+    event.respondWith(caches.match(request).then((kept) => kept || fetch(request)));
     return;
   }
-  event.respondWith(caches.match(request).then((kept) => kept || fetch(request)));
+  const fallback = request.mode === 'navigate' ? PAGE : request;
+  event.respondWith(fetch(request).catch(async (e) => (await caches.match(fallback)) || Promise.reject(e)));
 });
