@@ -108,20 +108,22 @@ async function runNetworkChecks(t) {
     await kept(firstBuild);
     await t.serve(null);
     await emulate({ ...NO_THROTTLE, offline: true });
+    let line;
     try {
       const [ms] = await toStart();
       const played = await musicInStep();
       await t.seek(200, true);
       const [frameTime, ended] = await page.evaluate('[qm.frameTime, qm.ended]');
       if (ended || Math.abs(frameTime - 200) > 1 / 60) throw new Error(`the seek shows ${frameTime} s`);
-      const diff = await t.compareAt(200);
       await t.sleep(500);
-      return inTime(ms, SECOND_LIMIT_MS, `start clickable after ${ms} ms; ${played}; at 200 s: ${diff}, ` +
+      line = inTime(ms, SECOND_LIMIT_MS, `start clickable after ${ms} ms; ${played}; at 200 s: ` +
         within(await musicOffset(page), 0.05, 'music'));
     } finally {
       await emulate(NO_THROTTLE);
       await t.serve(opts.web);
     }
+    // The reference comes from the server, back now.
+    return `${line}, ${await t.compareAt(200)}`;
   });
 
   // Another build: the same files, one module changed, published beside the first.
