@@ -1,8 +1,8 @@
 // The controls over the picture: play and pause, the seek bar with a mark and a name for each
 // scene entry, the time, a link to this moment, full screen, and the keys.
-import { $, demo, qm } from './qm.js';
-import { runtime } from './loading.js';
+import { $, demo, qm, timeText } from './qm.js';
 import { playAgain, seekBy, seekSoon, togglePlay } from './player.js';
+import { runtimeUp } from './runtime.js';
 
 // What each scene entry shows, for the seek bar's marks: one line per entry, 0 to 41, in the
 // order they play; the module's name before the colon.
@@ -51,8 +51,7 @@ const ENTRIES = [
   'finale: the butterfly zooms and fades out',
 ];
 const stage = $('stage'), controls = $('controls'), bar = $('bar'), tip = $('tip');
-const clockText = $('clock');
-const timeText = (t) => `${Math.floor(t / 60)}:${(t % 60).toFixed(1).padStart(4, '0')}`;
+const clockText = $('clock'), playButton = $('play'), fullButton = $('full');
 
 function entryAt(t) {
   let e = 0;
@@ -60,32 +59,49 @@ function entryAt(t) {
   return { entry: e, text: `${e} · ${ENTRIES[e]}` };
 }
 
-runtime.then(() => {
+runtimeUp.then(() => {
   for (let e = 0; e < 42; e++) {
     const mark = document.createElement('div');
     mark.className = 'mark';
     mark.style.left = `${(100 * demo.starts[e]) / qm.duration}%`;
     mark.dataset.entry = e;
-    $('track').parentElement.appendChild(mark);
+    bar.appendChild(mark);
   }
+  bar.setAttribute('aria-valuemax', qm.duration.toFixed(1));
 });
 
+// ---- showing and hiding ------------------------------------------------------------------------
+
+// Shown while anything is wanted of them; hidden after 2 s of play with nothing over them.
 let hideTimer = 0, overControls = false;
+let scrub = null;   // a press on the bar: its pointer, and the time it points at
 function showControls() {
   if (!demo.started) return;
   controls.classList.add('shown');
   stage.classList.remove('idle');
   clearTimeout(hideTimer);
   hideTimer = setTimeout(() => {
-    if (qm.paused || qm.ended || demo.seeking || demo.buffering || overControls) return showControls();
-    controls.classList.remove('shown');
-    stage.classList.add('idle');
+    if (qm.paused || qm.ended || demo.seeking || demo.buffering || overControls || scrub ||
+        controls.contains(document.activeElement)) return showControls();
+    hideControls();
   }, 2000);
 }
+function hideControls() {
+  clearTimeout(hideTimer);
+  controls.classList.remove('shown');
+  stage.classList.add('idle');
+  tip.hidden = true;
+}
 stage.addEventListener('playerchange', showControls);
-stage.addEventListener('pointermove', showControls);
-stage.addEventListener('pointerdown', showControls);
-controls.addEventListener('pointerenter', () => (overControls = true));
+stage.addEventListener('pointermove', (e) => e.pointerType === 'mouse' && showControls());
+stage.addEventListener('pointerdown', (e) => e.pointerType === 'mouse' && showControls());
+// A tap on the picture shows the controls, or hides them while the demo plays.
+stage.addEventListener('pointerup', (e) => {
+  if (e.pointerType === 'mouse' || controls.contains(e.target)) return;
+  const hide = controls.classList.contains('shown') && !qm.paused && !qm.ended;
+  hide ? hideControls() : showControls();
+});
+controls.addEventListener('pointerenter', (e) => e.pointerType === 'mouse' && (overControls = true));
 controls.addEventListener('pointerleave', () => (overControls = false));
 
 // The time, the bar (with the music that has arrived drawn on it) and the play button, redrawn
@@ -96,52 +112,91 @@ let shownText = '';
   requestAnimationFrame(updateControls);
   if (!controls.classList.contains('shown')) return;
   const still = qm.paused || qm.ended || demo.seeking || demo.buffering;
-  const t = Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
-  const state = demo.seeking ? 'seeking… ' : demo.buffering ? 'buffering… ' : '';
-  const text = `${state}${timeText(t)} / ${timeText(qm.duration)}`;
+  const t = scrub ? scrub.t : Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
+  const state = qm.ended ? 'ended' : qm.paused ? 'paused' : 'playing';
+  const doing = demo.seeking ? 'seeking… ' : demo.buffering ? 'buffering… ' : '';
+  const text = `${doing}${timeText(t)} / ${timeText(qm.duration)}`;
   const arrived = qm.duration ? Math.floor((1000 * qm.arrived) / qm.duration) / 1000 : 0;
-  if (text + arrived === shownText) return;
-  shownText = text + arrived;
+  if (text + state + arrived === shownText) return;
+  shownText = text + state + arrived;
   clockText.textContent = text;
   $('arrived').style.transform = `scaleX(${arrived})`;
   $('fill').style.transform = `scaleX(${qm.duration ? t / qm.duration : 0})`;
-  $('play').textContent = qm.ended ? 'again' : qm.paused ? 'play' : 'pause';
+  bar.setAttribute('aria-valuenow', t.toFixed(1));
+  bar.setAttribute('aria-valuetext', `${timeText(t)}, ${entryAt(t).text}`);
+  if (playButton.dataset.state === state) return;
+  playButton.dataset.state = state;
+  const name = { ended: 'play again', paused: 'play', playing: 'pause' }[state];
+  playButton.setAttribute('aria-label', name);
+  playButton.title = `${name} (space)`;
 })();
+
+// ---- the seek bar ------------------------------------------------------------------------------
 
 const barTime = (x) => {
   const r = bar.getBoundingClientRect();
   return (Math.min(Math.max(x - r.left, 0), r.width) / r.width) * qm.duration;
 };
+// A mark under the pointer stands for its entry's start.
+const pointedTime = (e) => {
+  const mark = document.elementFromPoint(e.clientX, e.clientY)?.closest('.mark');
+  return mark ? demo.starts[mark.dataset.entry] : barTime(e.clientX);
+};
 function showTip(x, t) {
   tip.textContent = `${timeText(t)} · ${entryAt(t).text}`;
-  tip.style.left = `${x - bar.getBoundingClientRect().left}px`;
   tip.hidden = false;
+  // Kept within the window: on a phone the bar runs from edge to edge.
+  const half = tip.offsetWidth / 2;
+  tip.style.left = `${Math.min(Math.max(x, half + 4), innerWidth - half - 4) - bar.getBoundingClientRect().left}px`;
 }
+
+// Pressed on the bar, the time and the entry's name follow the pointer, and the frame follows on
+// release: a click is a drag that never moved.
+bar.addEventListener('pointerdown', (e) => {
+  if (e.button !== 0) return;
+  bar.setPointerCapture(e.pointerId);
+  scrub = { id: e.pointerId, t: pointedTime(e) };
+  showTip(e.clientX, scrub.t);
+  showControls();
+});
 bar.addEventListener('pointermove', (e) => {
-  const mark = e.target.closest('.mark');
-  const t = mark ? demo.starts[mark.dataset.entry] : barTime(e.clientX);
+  if (scrub && e.pointerId !== scrub.id) return;
+  const t = scrub ? (scrub.t = barTime(e.clientX)) : pointedTime(e);
   showTip(e.clientX, t);
 });
-bar.addEventListener('pointerleave', () => (tip.hidden = true));
-bar.addEventListener('click', (e) => {
-  const mark = e.target.closest('.mark');
-  const t = mark ? demo.starts[mark.dataset.entry] : barTime(e.clientX);
-  showTip(e.clientX, t);
-  if (e.pointerType === 'touch') setTimeout(() => (tip.hidden = true), 2000);
-  seekSoon(t);
-});
+const endScrub = (e, seek) => {
+  if (!scrub || e.pointerId !== scrub.id) return;
+  const { t } = scrub;
+  scrub = null;
+  if (e.pointerType !== 'mouse') setTimeout(() => (tip.hidden = true), 1500);
+  if (seek) seekSoon(t);
+};
+bar.addEventListener('pointerup', (e) => endScrub(e, true));
+bar.addEventListener('pointercancel', (e) => endScrub(e, false));
+bar.addEventListener('pointerleave', () => scrub || (tip.hidden = true));
+
+// ---- buttons and keys --------------------------------------------------------------------------
 
 // A clicked control keeps no focus: Space is the page's key, not the button's.
-controls.addEventListener('click', () => document.activeElement?.blur());
+controls.addEventListener('click', (e) => e.detail && document.activeElement?.blur());
 $('again').addEventListener('click', () => document.activeElement?.blur());
 
-$('play').addEventListener('click', togglePlay);
+playButton.addEventListener('click', togglePlay);
 $('again').addEventListener('click', playAgain);
-const toggleFullscreen = () => document.fullscreenElement ? document.exitFullscreen()
-  : document.documentElement.requestFullscreen().catch(() => {});
-$('full').addEventListener('click', toggleFullscreen);
+// Where the page cannot go full screen (some phones' browsers), it offers nothing of the kind.
+const canFullscreen = typeof document.documentElement.requestFullscreen === 'function';
+fullButton.hidden = !canFullscreen;
+const toggleFullscreen = () => {
+  if (!canFullscreen) return;
+  if (document.fullscreenElement) document.exitFullscreen();
+  else document.documentElement.requestFullscreen().catch(() => {});
+};
+fullButton.addEventListener('click', toggleFullscreen);
+// This page's own query (its size) with the moment in place of any other.
 $('link').addEventListener('click', () => {
-  qm.link = `${location.origin}${location.pathname}?t=${qm.clock.toFixed(2)}`;
+  const query = new URLSearchParams(location.search);
+  query.set('t', qm.clock.toFixed(2));
+  qm.link = `${location.origin}${location.pathname}?${query}`;
   const said = () => showTip(bar.getBoundingClientRect().right, qm.clock);
   navigator.clipboard?.writeText(qm.link).then(() => {
     said();
@@ -154,6 +209,8 @@ $('link').addEventListener('click', () => {
 
 document.addEventListener('keydown', (e) => {
   if (e.ctrlKey || e.altKey || e.metaKey) return;
+  // Tab brings hidden controls back before it moves into them.
+  if (e.key === 'Tab') return showControls();
   const keys = {
     ' ': togglePlay,
     ArrowLeft: () => seekBy(-5),
@@ -168,6 +225,8 @@ document.addEventListener('keydown', (e) => {
   if (!act || (!demo.started && act !== toggleFullscreen)) return;
   e.preventDefault();
   showControls();
+  // A held key seeks on, but toggles only once.
+  if (e.repeat && (act === togglePlay || act === toggleFullscreen)) return;
   act();
 });
 

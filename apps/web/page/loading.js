@@ -1,19 +1,18 @@
-// Loading and failures: the archive fetched whole and the soundtrack streamed, both with their
-// bytes counted, the demo's runtime started on the archive, the start button enabled once the
-// archive and the music's first seconds are in, the offline copy kept once everything is, and
-// the one line the page shows when something cannot work.
-import { $, demo, oneFrame, qm } from './qm.js';
+// Loading and failures: what the browser lacks, asked first; the archive fetched whole and the
+// soundtrack streamed, both with their bytes counted; the start button enabled once the archive
+// and the music's first seconds are in; the offline copy kept once everything is; and the one
+// line the page shows when something cannot work.
+import { $, demo, here, oneFrame, qm } from './qm.js';
 
-const canvas = $('canvas'), startButton = $('start'), note = $('note');
+const startButton = $('start'), note = $('note');
 const files = { zaf: { name: 'quiet_moss.zaf' }, mp3: { name: 'quiet_moss.mp3' } };
+let filesIn = false;   // the archive and the music's first seconds fetched, the music playable
 // Music the start waits for: the loading sequence and the opening play for about 11 s before
 // the music is needed, and a connection that brought these seconds in time brings the rest
 // faster than it plays.
 const FIRST_SECONDS = 5;
-// This build's files lie beside this module (publish.js names their folder by the build).
-const here = (name) => new URL(name, import.meta.url).href;
-qm.build = new URL('.', import.meta.url).pathname.split('/').filter(Boolean).pop() || '';
-let filesIn = false;
+// This build's files lie beside the page's modules (publish.js names their folder by the build).
+qm.build = new URL(here('.')).pathname.split('/').filter(Boolean).pop() || '';
 
 export function fail(why) {
   qm.error = why;
@@ -22,6 +21,8 @@ export function fail(why) {
   startButton.hidden = true;
   $('loading').hidden = true;
 }
+
+export const AGAIN = 'reload the page to try again.';
 
 // Fetches a file, handing each part to take as it arrives and counting its bytes into the bar
 // of the same key.
@@ -36,11 +37,13 @@ async function fetchFile(key, take) {
   try {
     res = await fetch(here(file.name));
   } catch (e) {
-    throw new Error(`${file.name} could not be loaded: ${e.message}`);
+    throw new Error(`${file.name} could not be loaded (${e.message}): ${AGAIN}`);
   }
-  if (!res.ok) throw new Error(`${file.name} could not be loaded: HTTP ${res.status}`);
-  // A compressed body counts its bytes as they arrive, not as they decode.
-  const total = (!res.headers.get('Content-Encoding') && Number(res.headers.get('Content-Length'))) || 0;
+  if (!res.ok) throw new Error(`${file.name} could not be loaded (HTTP ${res.status}): ${AGAIN}`);
+  // A server that compresses on the fly counts the compressed bytes: the bar then counts
+  // without a total.
+  const encoded = (res.headers.get('Content-Encoding') || 'identity') !== 'identity';
+  const total = encoded ? 0 : Number(res.headers.get('Content-Length')) || 0;
   const reader = res.body.getReader();
   let got = 0;
   for (;;) {
@@ -48,14 +51,14 @@ async function fetchFile(key, take) {
     try {
       part = await reader.read();
     } catch (e) {
-      throw new Error(`${file.name} could not be loaded: ${e.message}`);
+      throw new Error(`${file.name} could not be loaded (${e.message}): ${AGAIN}`);
     }
     if (part.done) break;
     take(part.value);
     got += part.value.length;
     show(got, total);
   }
-  if (total && got !== total) throw new Error(`${file.name} came in short: ${got} of ${total} bytes`);
+  if (total && got !== total) throw new Error(`${file.name} came in short (${got} of ${total} bytes): ${AGAIN}`);
   show(got, got);
 }
 
@@ -65,9 +68,39 @@ async function fetchWhole(key) {
   return new Blob(parts);
 }
 
+// What the demo needs of the browser, asked before anything is fetched.
+function missing() {
+  if (typeof WebAssembly !== 'object')
+    return 'This browser cannot run WebAssembly, which the demo is made of: open the link in a current Chrome, Firefox, Edge or Safari.';
+  const gl = document.createElement('canvas').getContext('webgl');
+  if (!gl)
+    return 'This browser offers no WebGL to draw the demo with: turn on hardware acceleration in its settings, or open the link in another browser.';
+  gl.getExtension('WEBGL_lose_context')?.loseContext();
+  return null;
+}
+
+// Whether the browser decodes the soundtrack: its first bytes, before start is offered.
+function playable(url) {
+  const probe = new Audio();
+  if (!probe.canPlayType('audio/mpeg')) return Promise.resolve(false);
+  return new Promise((resolve) => {
+    probe.preload = 'metadata';
+    probe.onloadedmetadata = () => resolve(true);
+    probe.onerror = () => resolve(false);
+    probe.src = url;
+    // A browser slow to look is given the benefit of the doubt; playing would still tell.
+    setTimeout(resolve, 5000, true);
+  }).finally(() => {
+    probe.onerror = null;
+    probe.removeAttribute('src');
+  });
+}
+export const CANNOT_PLAY = 'This browser cannot play the soundtrack (quiet_moss.mp3, MP3 audio): open the link in another browser.';
+
 // The soundtrack's <audio> element, which the sound layer opens, fed through a MediaSource as
 // the file arrives; where the browser has none for MP3, the file whole first. in(t, ahead)
 // tells whether the music from t on is there to play; arrival(t, ahead) resolves once it is.
+// The file is asked for once `after` is in: sharing a slow connection would delay both.
 function streamSoundtrack(after) {
   const audio = new Audio();
   audio.preload = 'auto';
@@ -89,8 +122,10 @@ function streamSoundtrack(after) {
     for (const w of ready) w.resolve();
   };
   if (!window.MediaSource?.isTypeSupported('audio/mpeg')) {
-    music.fetched = after.then(() => fetchWhole('mp3')).then((blob) => {
-      audio.src = URL.createObjectURL(blob);
+    music.fetched = after.then(() => fetchWhole('mp3')).then(async (blob) => {
+      const url = URL.createObjectURL(blob);
+      if (!(await playable(url))) throw new Error(CANNOT_PLAY);
+      audio.src = url;
       music.done = true;
       arrived();
     });
@@ -114,7 +149,7 @@ function streamSoundtrack(after) {
   source.addEventListener('sourceopen', () => {
     buffer = source.addSourceBuffer('audio/mpeg');
     buffer.addEventListener('updateend', pump);
-    buffer.addEventListener('error', () => fail(`${files.mp3.name} cannot be played by this browser`));
+    buffer.addEventListener('error', () => fail(CANNOT_PLAY));
     pump();
   }, { once: true });
   audio.src = URL.createObjectURL(source);
@@ -128,9 +163,11 @@ function streamSoundtrack(after) {
   return music;
 }
 
-const archive = fetchWhole('zaf');
-// The soundtrack after the archive: sharing a slow connection would delay both.
-export const soundtrack = oneFrame ? null : streamSoundtrack(archive);
+const why = missing();
+if (why) fail(why);
+const never = new Promise(() => {});
+export const archive = why ? never : fetchWhole('zaf');
+export const soundtrack = why || oneFrame ? null : streamSoundtrack(archive);
 $('mp3-bar').parentElement.hidden = oneFrame;
 Promise.all([archive, soundtrack?.arrival(0, FIRST_SECONDS)]).then(() => {
   filesIn = true;
@@ -150,45 +187,11 @@ Object.defineProperty(qm, 'arrived', {
   },
 });
 
-function enableStart() {
+export function enableStart() {
   if (!demo.runtime || !filesIn || qm.error) return;
   $('loading').hidden = true;
   startButton.disabled = false;
   startButton.textContent = 'start';
 }
 
-// Resolves once the runtime is up: the entries' starts are known, the first frame drawn.
-let runtimeUp;
-export const runtime = new Promise((resolve) => (runtimeUp = resolve));
-
-function ready() {
-  demo.runtime = true;
-  for (let e = 0; e <= 42; e++) demo.starts.push(Module._qm_entry_start(e));
-  demo.musicOrigin = demo.starts[1];
-  runtimeUp();
-  enableStart();
-}
-
-Object.assign(qm, { fail, ready });
-
-// Starts the demo's runtime on the canvas, the archive in its file system.
-export function startRuntime() {
-  window.Module = {
-    canvas,
-    // The page has the keys; SDL listens on the canvas, which never has the focus.
-    keyboardListeningElement: canvas,
-    print: (text) => console.log(text),
-    // The GL emulation announces itself on stderr; warnings, not errors.
-    printErr: (text) => console.warn(text),
-    preRun: [() => {
-      addRunDependency('quiet_moss.zaf');
-      archive.then(async (blob) => {
-        FS.writeFile('/quiet_moss.zaf', new Uint8Array(await blob.arrayBuffer()));
-        removeRunDependency('quiet_moss.zaf');
-      }, () => {});
-    }],
-  };
-  const script = document.createElement('script');
-  script.src = here('quiet_moss.js');
-  document.body.appendChild(script);
-}
+Object.assign(qm, { fail });
