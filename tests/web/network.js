@@ -6,8 +6,10 @@
 // one, whole.
 'use strict';
 const fs = require('fs');
+const http = require('http');
 const os = require('os');
 const path = require('path');
+const zlib = require('zlib');
 const { publish } = require('../../apps/web/publish.js');
 
 const START_LIMIT_MS = 6000;
@@ -17,6 +19,47 @@ const RTT_MS = 150;
 const NO_THROTTLE = { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1 };
 const throttle = (mbits) => ({ offline: false, latency: RTT_MS, downloadThroughput: (mbits * 1e6) / 8,
   uploadThroughput: 750e3 / 8 });
+
+// One request to the server: status, headers and the body as sent.
+const get = (url, headers) => new Promise((resolve, reject) => {
+  http.get(url, { headers }, (res) => {
+    const parts = [];
+    res.on('data', (c) => parts.push(c)).on('end', () =>
+      resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(parts) }));
+  }).on('error', reject);
+});
+const DECODE = { br: zlib.brotliDecompressSync, gzip: zlib.gunzipSync, undefined: (b) => b };
+
+// What serve.js sends: the compressed sibling the browser takes, with Vary; year-long caching
+// for a build's folder only; a 304 for what the browser has; byte ranges only of plain bodies.
+async function checkServer(base, web, id) {
+  const IMMUTABLE = 'public, max-age=31536000, immutable';
+  const wasm = `${id}/quiet_moss.wasm`, mp3 = `${id}/quiet_moss.mp3`;
+  const cases = [
+    [wasm, { 'Accept-Encoding': 'gzip, deflate, br' }, 200, 'br', IMMUTABLE],
+    [wasm, { 'Accept-Encoding': 'gzip' }, 200, 'gzip', IMMUTABLE],
+    [wasm, { 'Accept-Encoding': 'br;q=0, gzip' }, 200, 'gzip', IMMUTABLE],
+    [wasm, {}, 200, undefined, IMMUTABLE],
+    [wasm, { 'Accept-Encoding': 'br', Range: 'bytes=0-99' }, 200, 'br', IMMUTABLE],
+    ['', { 'Accept-Encoding': 'br' }, 200, 'br', 'no-cache'],
+    ['sw.js', {}, 200, undefined, 'no-cache'],
+    [mp3, { 'Accept-Encoding': 'br', Range: 'bytes=100-199' }, 206, undefined, IMMUTABLE],
+  ];
+  for (const [name, headers, status, encoding, caching] of cases) {
+    const r = await get(base + name, headers);
+    const what = `${name || '/'} ${JSON.stringify(headers)}`;
+    const h = r.headers;
+    if (r.status !== status || h['content-encoding'] !== encoding || h['cache-control'] !== caching)
+      throw new Error(`${what}: ${r.status}, ${h['content-encoding']}, ${h['cache-control']}`);
+    const file = fs.readFileSync(path.join(web, name.endsWith('/') || !name ? `${name}index.html` : name));
+    const want = status === 206 ? file.subarray(100, 200) : file;
+    if (!DECODE[encoding](r.body).equals(want)) throw new Error(`${what}: not the file's bytes`);
+    if (encoding && h.vary !== 'Accept-Encoding') throw new Error(`${what}: no Vary`);
+    const again = await get(base + name, { ...headers, 'If-None-Match': h.etag });
+    if (again.status !== 304 || again.body.length) throw new Error(`${what}: ${again.status} for its own ETag`);
+  }
+  return `${cases.length} cases`;
+}
 
 // t: { page, base, opts, check, click, sleep, within, musicOffset, seek, compareAt, serve }.
 // serve(root) serves another folder at the same address (null: nothing at all).
@@ -73,12 +116,13 @@ async function runNetworkChecks(t) {
       within(later, 0.05, '3 s later');
   };
 
-  let firstBuild;
+  const firstBuild = fs.readdirSync(opts.web).find((f) => /^[0-9a-f]{16}$/.test(f));
+  await check('server: compressed files, caching, 304', () => checkServer(base, opts.web, firstBuild));
   await check(`first visit at ${mbits} Mbit/s, ${RTT_MS} ms`, async () => {
     await emulate(throttle(mbits));
     try {
       const [ms, bytes] = await toStart();
-      firstBuild = await build();
+      if ((await build()) !== firstBuild) throw new Error(`the page is build ${await build()}, not ${firstBuild}`);
       // Started on part of the soundtrack, its bytes counted.
       const [zaf, mp3, said] = await page.evaluate(`['zaf', 'mp3'].map((k) =>
         document.getElementById(k + '-bar').value).concat(document.getElementById('mp3-bytes').textContent)`);
