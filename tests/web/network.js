@@ -13,8 +13,11 @@ const zlib = require('zlib');
 const { publish } = require('../../apps/web/publish.js');
 
 const START_LIMIT_MS = 6000;
-// The second time nothing but the page's address goes over the network, or nothing at all.
-const SECOND_LIMIT_MS = 3000;
+// The second time nothing but the page's and the manifest's revalidations go over the network
+// (their 304s), or nothing at all; what time it takes is the CPU's, held to the first visit's
+// bound.
+const SECOND_LIMIT_MS = START_LIMIT_MS;
+const SECOND_BYTES = 20e3;
 const RTT_MS = 150;
 const NO_THROTTLE = { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1 };
 const throttle = (mbits) => ({ offline: false, latency: RTT_MS, downloadThroughput: (mbits * 1e6) / 8,
@@ -158,7 +161,8 @@ async function runNetworkChecks(t) {
     await emulate(throttle(mbits));
     try {
       const [ms, bytes] = await toStart();
-      return inTime(ms, SECOND_LIMIT_MS, `start clickable after ${ms} ms, ${mb(bytes)} on the wire`);
+      if (bytes > SECOND_BYTES) throw new Error(`${bytes} bytes on the wire, more than ${SECOND_BYTES}`);
+      return inTime(ms, SECOND_LIMIT_MS, `start clickable after ${ms} ms, ${bytes} bytes on the wire`);
     } finally {
       await emulate(NO_THROTTLE).catch(() => {});   // an earlier failure says more
     }
