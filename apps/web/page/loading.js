@@ -132,7 +132,7 @@ function streamSoundtrack(after) {
     return music;
   }
   const source = new MediaSource(), queue = [];
-  let buffer = null, fetched = false;
+  let buffer = null, fetched = false, appended = 0;
   // One append at a time, of everything that came in meanwhile; the end once all is in.
   const pump = () => {
     if (!buffer || buffer.updating || qm.error) return;
@@ -140,6 +140,7 @@ function streamSoundtrack(after) {
       const bytes = new Uint8Array(queue.reduce((n, p) => n + p.length, 0));
       queue.splice(0).reduce((at, p) => (bytes.set(p, at), at + p.length), 0);
       buffer.appendBuffer(bytes);
+      appended += bytes.length;
     } else if (fetched && source.readyState === 'open') {
       source.endOfStream();
       music.done = true;
@@ -148,7 +149,11 @@ function streamSoundtrack(after) {
   };
   source.addEventListener('sourceopen', () => {
     buffer = source.addSourceBuffer('audio/mpeg');
-    buffer.addEventListener('updateend', pump);
+    buffer.addEventListener('updateend', () => {
+      // The decoder passes over bytes that are no MP3 without a word: 64 KB and no sound is one.
+      if (appended >= 65536 && !audio.buffered.length) fail(CANNOT_PLAY);
+      pump();
+    });
     buffer.addEventListener('error', () => fail(CANNOT_PLAY));
     pump();
   }, { once: true });
