@@ -20,8 +20,21 @@ export NODE_PATH=/usr/share/nodejs
 emcmake cmake -S . -B "$out/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZLIB_SOURCE_DIR="$zlib_dir" >/dev/null
 cmake --build "$out/cmake"
 
-cp "$out/cmake/quiet_moss.js" "$out/cmake/quiet_moss.wasm" "$out/"
-# The page: its markup, stylesheet and modules.
-cp apps/web/page/* "$out/"
-cp build/quiet_moss.zaf build/quiet_moss.mp3 "$out/"
-echo "built $out: $(du -ch "$out"/quiet_moss.* $(ls apps/web/page | sed "s|^|$out/|") | tail -1 | cut -f1) to download"
+# The browser's soundtrack at 128 kbit/s (docs/browser.md says why), rendered from the score
+# again rather than re-encoded from the native 192 kbit/s copy.
+mp3=$out/cache/quiet_moss-128.mp3
+if [ ! -f "$mp3" ] || [ data/music/quiet_moss.score -nt "$mp3" ] || [ build/qm-synth -nt "$mp3" ]; then
+  build/qm-synth data/music/quiet_moss.score "$mp3" --bitrate 128 >/dev/null
+fi
+
+# The files of this build, flat: the page's markup, stylesheet, modules and service worker, the
+# program, its data, and the logo as the home screen's icon (its middle, on a black square).
+stage=$out/cache/stage
+rm -rf "$stage" && mkdir -p "$stage"
+cp "$out/cmake/quiet_moss.js" "$out/cmake/quiet_moss.wasm" apps/web/page/* build/quiet_moss.zaf "$stage/"
+cp "$mp3" "$stage/quiet_moss.mp3"
+for size in 192 512; do
+  rsvg-convert -w 704 data/pictures/logo.svg | ffmpeg -loglevel error -y -f png_pipe -i - \
+    -vf "crop=506:70:99:0,pad=512:512:3:221:black,scale=$size:$size" "$stage/icon-$size.png"
+done
+node apps/web/publish.js "$stage" "$out"

@@ -1,5 +1,9 @@
 #!/usr/bin/env node
 // The web build served from disk: a static file server on 127.0.0.1, node's standard library only.
+// A file with a precompressed sibling (name.br, name.gz, made by build.sh) goes out compressed to
+// a browser that takes it. Files in a build's own folder (named by 16 hex digits of its contents)
+// never change, so a browser keeps them for a year; everything else it asks about each time, and
+// gets a 304 while it has not changed.
 // Usage: node apps/web/serve.js [DIR] [--port N]
 // DIR defaults to build-web beside the repository root, N to 8080; 0 takes any free port.
 'use strict';
@@ -16,7 +20,11 @@ const MIME_TYPES = {
   '.css': 'text/css; charset=utf-8',
   '.json': 'application/json',
   '.zaf': 'application/octet-stream',
+  '.webmanifest': 'application/manifest+json',
 };
+// Preferred first.
+const ENCODINGS = [['br', '.br'], ['gzip', '.gz']];
+const BUILD_FOLDER = /^\/[0-9a-f]{16}\//;
 
 // URL path -> file path under one of the folders, or null when it would leave that folder.
 function resolvePath(urlPath, root, mounts) {
@@ -47,6 +55,35 @@ function parseRange(header, size) {
     end = m[2] === '' ? size - 1 : Math.min(Number(m[2]), size - 1);
   }
   return start <= end && start < size ? [start, end] : false;
+}
+
+// The compressed sibling the browser accepts, if any: { name, file, st }, with vary set when the
+// answer depends on Accept-Encoding at all.
+function chooseEncoding(file, accepted) {
+  const takes = new Set(String(accepted || '').split(',').map((e) => {
+    const [name, ...params] = e.trim().toLowerCase().split(';');
+    return params.some((p) => /^\s*q=0(\.0*)?\s*$/.test(p)) ? '' : name.trim();
+  }));
+  let vary = false;
+  for (const [name, suffix] of ENCODINGS) {
+    let st;
+    try {
+      st = fs.statSync(file + suffix);
+    } catch {
+      continue;
+    }
+    vary = true;
+    if (st.isFile() && takes.has(name)) return { name, file: file + suffix, st, vary };
+  }
+  return { vary };
+}
+
+// A conditional GET that the copy the browser holds answers.
+function notModified(reqHeaders, etag, mtime) {
+  const match = reqHeaders['if-none-match'];
+  if (match) return match.split(',').some((tag) => ['*', etag, `W/${etag}`].includes(tag.trim()));
+  const since = Date.parse(reqHeaders['if-modified-since'] || '');
+  return since >= Math.floor(mtime.getTime() / 1000) * 1000;
 }
 
 function fail(res, status) {
@@ -82,13 +119,29 @@ function handle(req, res, root, mounts) {
     if (err || !st.isFile()) return fail(res, 404);
     const headers = {
       'Content-Type': MIME_TYPES[path.extname(file).toLowerCase()] || 'application/octet-stream',
-      'Accept-Ranges': 'bytes',
-      'Cache-Control': 'no-store', // a rebuilt demo must never meet a stale one
+      'Cache-Control': BUILD_FOLDER.test(urlPath) ? 'public, max-age=31536000, immutable' : 'no-cache',
     };
+    const encoded = chooseEncoding(file, req.headers['accept-encoding']);
+    if (encoded.vary) headers.Vary = 'Accept-Encoding';
+    if (encoded.name) {
+      [file, st] = [encoded.file, encoded.st];
+      headers['Content-Encoding'] = encoded.name;
+    } else {
+      headers['Accept-Ranges'] = 'bytes';
+    }
+    const version = `${st.size.toString(36)}-${Math.floor(st.mtimeMs).toString(36)}`;
+    headers.ETag = `"${version}${encoded.name ? `-${encoded.name}` : ''}"`;
+    headers['Last-Modified'] = st.mtime.toUTCString();
+    if (notModified(req.headers, headers.ETag, st.mtime)) {
+      delete headers['Content-Type'];
+      res.writeHead(304, headers);
+      return res.end();
+    }
     let status = 200;
     let start = 0;
     let end = st.size - 1;
-    const range = parseRange(req.headers.range, st.size);
+    // A byte range of a compressed body would be a range of bytes the browser cannot use.
+    const range = encoded.name ? null : parseRange(req.headers.range, st.size);
     if (range === false) {
       res.writeHead(416, { 'Content-Range': `bytes */${st.size}` });
       return res.end();

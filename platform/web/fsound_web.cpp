@@ -9,11 +9,12 @@
 #include "platform/fsound.h"
 
 // A stream handle is the index of its <audio> element in the page's table, plus one.
-// The page may have the file already (qm.urls maps its name to an object URL); else it is
-// fetched by name, and seeking it then needs a server that answers byte ranges.
+// The page may have the element already, fed as the file arrives (qm.elements maps the file's
+// name to it); else it is fetched by name, and seeking it then needs a server that answers byte
+// ranges.
 EM_JS(int, audio_open, (const char *name), {
     var file = UTF8ToString(name);
-    var audio = new Audio((qm.urls && qm.urls[file]) || file);
+    var audio = (qm.elements && qm.elements[file]) || new Audio(file);
     audio.preload = 'auto';
     qm.audio = qm.audio || [];
     qm.audio.push(audio);

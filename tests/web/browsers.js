@@ -127,9 +127,11 @@ async function cdpPage(devtoolsPort) {
   });
   const target = targets.find((t) => t.type === 'page');
   if (!target) throw new Error('chromium shows no page target');
-  const page = { errors: [], onLoad: () => {} };
+  // events: handlers by DevTools event name; send: any DevTools command (the network checks').
+  const page = { errors: [], onLoad: () => {}, events: {} };
   const { send } = await connect(target.webSocketDebuggerUrl, (method, params) => {
     if (method === 'Page.loadEventFired') page.onLoad();
+    page.events[method]?.(params);
     const unclean = CDP_ERRORS[method]?.(params);
     if (unclean) page.errors.push(unclean);
   });
@@ -178,6 +180,7 @@ async function cdpPage(devtoolsPort) {
       deviceScaleFactor: v.dpr || 1, mobile: !!v.touch, screenOrientation: orientation });
   };
   for (const domain of ['Page', 'Runtime', 'Log']) await send(`${domain}.enable`);
+  page.send = send;
   page.version = (await send('Browser.getVersion')).product;
   page.lacks = [];
   page.quit = () => send('Browser.close');

@@ -4,7 +4,9 @@
 // meets them, phones and tablets, the canvas's size, frames against qm-capture's reference
 // PNGs, and an optional benchmark. Node's standard library only.
 // Usage: web_test.js --web DIR --ref DIR --times 45:0.5,80,200 [--browser chromium|firefox]
-//        [--tolerance X] [--bench N] [--sizes 1024x600:X,...]
+//        [--tolerance X] [--bench N] [--sizes 1024x600:X,...] [--mbits M]
+// In chromium the network checks (network.js) come first; --mbits sets their emulated
+// connection (default 1.6 Mbit/s down).
 // A time may carry its own tolerance (T:X); the rest take --tolerance (default 4). The first time
 // is also drawn at each of --sizes (references in DIR/WxH/), each with its own tolerance.
 'use strict';
@@ -15,6 +17,7 @@ const path = require('path');
 const zlib = require('zlib');
 const { startServer } = require('../../apps/web/serve.js');
 const { launch, poll } = require('./browsers.js');
+const { runNetworkChecks } = require('./network.js');
 
 // Not 4:3, so that the page's fitting shows.
 const WINDOW = [960, 600];
@@ -24,10 +27,10 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // --key value pairs to options, or null where anything is unknown, missing or not a number.
 function parseArgs(argv) {
-  const o = { tolerance: '4', bench: '0', sizes: '', browser: 'chromium' };
+  const o = { tolerance: '4', bench: '0', sizes: '', browser: 'chromium', mbits: '1.6' };
   for (let i = 0; i < argv.length; i += 2) o[argv[i].replace(/^--/, '')] = argv[i + 1];
   const opts = { web: o.web, ref: o.ref, times: [], tolerances: [], tolerance: Number(o.tolerance),
-    bench: Number(o.bench), sizes: [], browser: o.browser };
+    bench: Number(o.bench), sizes: [], browser: o.browser, mbits: Number(o.mbits) };
   for (const entry of String(o.times).split(',')) {
     const [t, tol = o.tolerance] = entry.split(':');
     opts.times.push(t);
@@ -42,7 +45,8 @@ function parseArgs(argv) {
   const numbers = opts.times.every((t) => t !== '' && Number.isFinite(Number(t)));
   const tolerances = [...opts.tolerances, ...opts.sizes.map((x) => x.tolerance)].every((x) => x > 0);
   const browser = ['chromium', 'firefox'].includes(opts.browser);
-  return known && o.web && o.ref && numbers && tolerances && browser && opts.bench >= 0 ? opts : null;
+  const fine = numbers && tolerances && browser && opts.bench >= 0 && opts.mbits > 0;
+  return known && o.web && o.ref && fine ? opts : null;
 }
 
 // In the page: the demo's last grabbed frame (rows bottom-up, as glReadPixels gives them) or,
@@ -161,6 +165,12 @@ async function runChecks(page, base, opts, check, extra) {
     await qm.seek(${t}, ${grab});
     return performance.now() - begin;
   })()`);
+
+  if (opts.browser === 'chromium') {
+    const compareAt = async (t) => compare(await blocksOf(null, 640, 480), ref(t), tolerance(t), false);
+    await runNetworkChecks({ page, base, opts, check, click, sleep, within, musicOffset, seek, compareAt,
+      serve: extra.serve });
+  }
 
   await check('load /', () => page.open(base).then(() => noErrors('window.qm, no console errors')));
   await check('loading counts both files in bytes', async () => {
@@ -491,7 +501,9 @@ async function runChecks(page, base, opts, check, extra) {
   // A server that compresses the files on the fly, with the compressed length.
   await check('files compressed on the fly', async () => {
     await page.open(extra.compressedBase);
-    await page.waitFor(`!document.querySelector('#start').disabled || qm.error`, LIMIT_MS.load, 'nothing');
+    // The soundtrack streams: its entry is there once all of it is in.
+    await page.waitFor(`!document.querySelector('#start').disabled && qm.arrived >= qm.duration || qm.error`,
+      LIMIT_MS.load, 'nothing');
     const [error, encodings] = await page.evaluate(`[qm.error, performance.getEntriesByType('resource')
       .filter((e) => /quiet_moss\.(zaf|mp3)$/.test(e.name)).map((e) => e.encodedBodySize < e.decodedBodySize)]`);
     if (error) throw new Error(error);
@@ -684,14 +696,15 @@ function compressingProxy(port) {
 async function main() {
   const opts = parseArgs(process.argv.slice(2));
   if (!opts) {
-    console.error('usage: web_test.js --web DIR --ref DIR --times T[:X],... [--browser chromium|firefox] [--tolerance X] [--bench N] [--sizes WxH[:X],...]');
+    console.error('usage: web_test.js --web DIR --ref DIR --times T[:X],... [--browser chromium|firefox] ' +
+      '[--tolerance X] [--bench N] [--sizes WxH[:X],...] [--mbits M]');
     process.exit(1);
   }
   const missing = [path.join(opts.web, 'index.html'), opts.ref].find((f) => !fs.existsSync(f));
   if (missing) console.log(`FAIL  setup: ${missing} is missing`), process.exit(1);
 
   let failures = 0;
-  let server, compressing, browser;
+  let server, compressing, browser, mounts;
   const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-web-'));
   const browsers = [];
   // However the run ends, the browsers' process groups go, and their profiles.
@@ -721,17 +734,23 @@ async function main() {
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(1));
 
   await check(`start ${opts.browser}`, async () => {
-    // The build again without one of its files, or with something else for a soundtrack, for
-    // the pages that must say so.
-    const mounts = { '/ref/': opts.ref };
+    // The build again without one of its files (in the build's folder), or with something else
+    // for a soundtrack, for the pages that must say so.
+    mounts = { '/ref/': opts.ref };
+    const build = fs.readdirSync(opts.web).find((f) => /^[0-9a-f]{16}$/.test(f));
     const variants = { 'without/quiet_moss.mp3': null, 'without/quiet_moss.zaf': null,
       'not-audio': ['quiet_moss.mp3', 'quiet_moss.zaf'] };
+    const link = (from, to, skip) => {
+      for (const f of fs.readdirSync(from).filter((f) => !skip(f)))
+        fs.symlinkSync(path.resolve(from, f), path.join(to, f));
+    };
     for (const [folder, swap] of Object.entries(variants)) {
       const dir = fs.mkdtempSync(path.join(scratch, 'variant-'));
       const gone = swap ? swap[0] : path.basename(folder);
-      for (const f of fs.readdirSync(opts.web).filter((f) => f !== gone && f !== 'cmake' && f !== 'cache'))
-        fs.symlinkSync(path.resolve(opts.web, f), path.join(dir, f));
-      if (swap) fs.symlinkSync(path.resolve(opts.web, swap[1]), path.join(dir, swap[0]));
+      link(opts.web, dir, (f) => ['cmake', 'cache', build].includes(f));
+      fs.mkdirSync(path.join(dir, build));
+      link(path.join(opts.web, build), path.join(dir, build), (f) => f === gone);
+      if (swap) fs.symlinkSync(path.resolve(opts.web, build, swap[1]), path.join(dir, build, swap[0]));
       mounts[`/${folder}/`] = dir;
     }
     ({ server } = await startServer({ root: opts.web, port: 0, mounts }));
@@ -739,8 +758,18 @@ async function main() {
     browser = await launchBrowser(opts.browser === 'chromium' ? [`--window-size=${WINDOW.join(',')}`] : []);
     return browser.version;
   });
-  const extra = { launchBrowser, compressedBase: `http://127.0.0.1:${compressing?.address().port}/` };
-  if (browser) await runChecks(browser.page, `http://127.0.0.1:${server.address().port}/`, opts, check, extra);
+  // serve(root): another folder, or none, at the same address (the service worker is the
+  // address's).
+  const port = server?.address().port;
+  const serve = async (root) => {
+    await new Promise((resolve) => {
+      server.close(resolve);
+      server.closeAllConnections();
+    });
+    if (root) ({ server } = await startServer({ root, port, mounts }));
+  };
+  const extra = { launchBrowser, serve, compressedBase: `http://127.0.0.1:${compressing?.address().port}/` };
+  if (browser) await runChecks(browser.page, `http://127.0.0.1:${port}/`, opts, check, extra);
   process.exit(failures ? 1 : 0);
 }
 

@@ -11,7 +11,6 @@ cp build-deb/quiet-moss_"$version"_*.deb dist/
 cp build-windows/quiet_moss-windows.zip "dist/quiet_moss-$version-windows.zip"
 web=build-web/zip/quiet_moss-$version-web
 rm -rf build-web/zip && mkdir -p "$web"
-cp build-web/index.html build-web/quiet_moss.js build-web/quiet_moss.wasm build-web/quiet_moss.zaf \
-  build-web/quiet_moss.mp3 "$web/"
+node apps/web/publish.js build-web/cache/stage "$web" >/dev/null
 tools/release/zip-folder.sh "dist/quiet_moss-$version-web.zip" "$web"
 tools/release/sums.sh

@@ -1,6 +1,7 @@
 // qm-synth: renders a score to the soundtrack MP3 and says what it measured.
-//   qm-synth <score> <out.mp3> [--seconds N]
-// --seconds renders only the first N seconds (for listening to a part, or a quick check).
+//   qm-synth <score> <out.mp3> [--seconds N] [--bitrate KBPS]
+// --seconds renders only the first N seconds (for listening to a part, or a quick check);
+// --bitrate overrides the score's (the browser's copy is smaller than the native one).
 #include "tools/synth/encode.h"
 #include "tools/synth/master.h"
 #include "tools/synth/render.h"
@@ -24,7 +25,7 @@ double Cpu()
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: qm-synth <score> <out.mp3> [--seconds N]\n");
+    std::fprintf(stderr, "usage: qm-synth <score> <out.mp3> [--seconds N] [--bitrate KBPS]\n");
     return 1;
 }
 
@@ -32,19 +33,29 @@ int Usage()
 
 int main(int argc, char **argv)
 {
-    if (argc != 3 && argc != 5)
+    if (argc < 3 || argc % 2 == 0)
         return Usage();
     double seconds = 0;
-    if (argc == 5) {
+    int bitrate = 0;
+    for (int i = 3; i < argc; i += 2) {
         char *end = nullptr;
-        seconds = std::strtod(argv[4], &end);
-        if (std::strcmp(argv[3], "--seconds") != 0 || *end != '\0' || !(seconds > 0))
+        double value = std::strtod(argv[i + 1], &end);
+        if (*end != '\0' || !(value > 0))
+            return Usage();
+        if (std::strcmp(argv[i], "--seconds") == 0)
+            seconds = value;
+        else if (std::strcmp(argv[i], "--bitrate") == 0 && value == int(value) && value >= 96 &&
+                 value <= 320)
+            bitrate = int(value);
+        else
             return Usage();
     }
     try {
         auto wall = std::chrono::steady_clock::now();
         double start = Cpu();
         Score score = Score_Read(argv[1]);
+        if (bitrate)
+            score.bitrate = bitrate;
         if (seconds <= 0 || seconds > score.length)
             seconds = score.length;
         Mix mix = Render_Mix(score, seconds);

@@ -81,7 +81,7 @@ function showControls() {
   stage.classList.remove('idle');
   clearTimeout(hideTimer);
   hideTimer = setTimeout(() => {
-    if (qm.paused || qm.ended || demo.seeking || overControls || scrub ||
+    if (qm.paused || qm.ended || demo.seeking || demo.buffering || overControls || scrub ||
         controls.contains(document.activeElement)) return showControls();
     hideControls();
   }, 2000);
@@ -104,19 +104,23 @@ stage.addEventListener('pointerup', (e) => {
 controls.addEventListener('pointerenter', (e) => e.pointerType === 'mouse' && (overControls = true));
 controls.addEventListener('pointerleave', () => (overControls = false));
 
-// The time, the bar and the play button, redrawn only while shown and only where they changed:
-// while playing the time shows whole seconds, so the page repaints them once a second.
+// The time, the bar (with the music that has arrived drawn on it) and the play button, redrawn
+// only while shown and only where they changed: while playing the time shows whole seconds, so
+// the page repaints them once a second.
 let shownText = '';
 (function updateControls() {
   requestAnimationFrame(updateControls);
   if (!controls.classList.contains('shown')) return;
-  const still = qm.paused || qm.ended || demo.seeking;
+  const still = qm.paused || qm.ended || demo.seeking || demo.buffering;
   const t = scrub ? scrub.t : Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
   const state = qm.ended ? 'ended' : qm.paused ? 'paused' : 'playing';
-  const text = `${demo.seeking ? 'seeking… ' : ''}${timeText(t)} / ${timeText(qm.duration)}`;
-  if (text + state === shownText) return;
-  shownText = text + state;
+  const doing = demo.seeking ? 'seeking… ' : demo.buffering ? 'buffering… ' : '';
+  const text = `${doing}${timeText(t)} / ${timeText(qm.duration)}`;
+  const arrived = qm.duration ? Math.floor((1000 * qm.arrived) / qm.duration) / 1000 : 0;
+  if (text + state + arrived === shownText) return;
+  shownText = text + state + arrived;
   clockText.textContent = text;
+  $('arrived').style.transform = `scaleX(${arrived})`;
   $('fill').style.transform = `scaleX(${qm.duration ? t / qm.duration : 0})`;
   bar.setAttribute('aria-valuenow', t.toFixed(1));
   bar.setAttribute('aria-valuetext', `${timeText(t)}, ${entryAt(t).text}`);

@@ -1,8 +1,9 @@
 // The player's clock and its music: start, pause, resume, seeks one after another, the end, and
-// the demo clock kept on the soundtrack's time. Every change of state is announced to the
-// controls as a 'playerchange' event on the stage.
+// the demo clock kept on the soundtrack's time, held at its frame while the music it needs is
+// still on its way. Every change of state is announced to the controls as a 'playerchange'
+// event on the stage.
 import { $, FPS, demo, params, qm, timeText } from './qm.js';
-import { CANNOT_PLAY, fail } from './loading.js';
+import { CANNOT_PLAY, fail, soundtrack } from './loading.js';
 import { restartRuntime } from './runtime.js';
 
 const stage = $('stage'), startButton = $('start'), note = $('note');
@@ -76,11 +77,12 @@ const until = (promise, ms) => {
 };
 
 // Puts the soundtrack where the held demo clock stands and starts it; once it plays, the clock
-// runs from the music's own time. Starting the sound can take half a second, and the music runs
-// on meanwhile: it is put back to the clock once more (playing, that seek is quick), so that the
-// picture goes on from its own frame. Before the music's start the scenes start it. A pause or a
-// seek meanwhile makes this one stale: it leaves the clock to the newer one. Music that will not
-// play within 1.5 s (or finish a seek within 5 s) leaves the clock to run without it.
+// runs from the music's own time. Music that has not arrived yet holds the frame, buffering,
+// until it has. Starting the sound can take half a second, and the music runs on meanwhile: it
+// is put back to the clock once more (playing, that seek is quick), so that the picture goes on
+// from its own frame. Before the music's start the scenes start it. A pause or a seek meanwhile
+// makes this one stale: it leaves the clock to the newer one. Music that will not play within
+// 1.5 s (or finish a seek within 5 s) leaves the clock to run without it.
 let musicTurn = 0;
 // Music that says it plays may not have moved yet (Firefox): until it does, or ms have passed.
 const heardMoving = (a, from, ms) => new Promise((resolve) => {
@@ -98,6 +100,14 @@ async function runWithMusic() {
     return seeked;
   };
   if (heard) {
+    if (!soundtrack.in(c - demo.musicOrigin)) {
+      demo.buffering = true;
+      changed();
+      await soundtrack.arrival(c - demo.musicOrigin, 1);
+      if (turn !== musicTurn) return;
+      demo.buffering = false;
+      changed();
+    }
     const seeked = seekMusic();
     await until(a.play().catch(() => {}), 1500);
     if (a.seeking) await until(seeked, 5000);
@@ -115,6 +125,7 @@ async function runWithMusic() {
 // Stops the clock and the music (a pause, or a seek about to run).
 function hold() {
   musicTurn++;
+  demo.buffering = false;
   Module._qm_run(0);
   qm.audio?.[0]?.pause();
 }
@@ -199,15 +210,16 @@ function ended(holdMs) {
 
 // The demo clock follows the music: a small difference moves the clock. Music that stopped is
 // started again where the clock is; music far off (started late by the scenes after a hidden
-// tab, say) is put there with the clock held until it plays. Music still seeking is left to
-// arrive.
+// tab, say), or played up to where it has arrived, is put there with the clock held until it
+// plays. Music still seeking is left to arrive.
 setInterval(() => {
   const a = qm.audio?.[0], c = qm.clock;
   if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2) return;
+  if (demo.buffering) return;   // already waiting for it
   const drift = a.currentTime + demo.musicOrigin - c;
   if (a.paused) {
     runWithMusic();
-  } else if (Math.abs(drift) > 1) {
+  } else if (Math.abs(drift) > 1 || !soundtrack.in(a.currentTime, 0.25)) {
     hold();
     runWithMusic();
   } else if (!a.seeking && Math.abs(drift) > 0.03) {

@@ -1,11 +1,13 @@
 // What every part of the page shares: its elements and query, the player's state, and window.qm,
 // what the demo reports to the page and what the page's tests and other checks read. The other
-// modules add qm's functions: loading.js fail and ready, layout.js drawingSize and fitCanvas,
+// modules add qm's functions: loading.js fail, ready and arrived, layout.js drawingSize and fitCanvas,
 // player.js seek, play, pause and end, controls.js entryAt.
 export const $ = (id) => document.getElementById(id);
 export const params = new URLSearchParams(location.search);
 export const oneFrame = params.has('at');   // only the frame at ?at=T, no player
 export const FPS = 60;                      // the player's frames per second of demo time
+// A file of this build by name: beside the page's modules, wherever the page itself lies.
+export const here = (name) => new URL(name, import.meta.url).href;
 // m:ss.s, rounded to tenths before it is split, so that 59.96 s reads 1:00.0.
 export const timeText = (t) => {
   const tenths = Math.round(t * 10);
@@ -16,6 +18,7 @@ export const demo = {
   runtime: false,   // the demo's runtime is up, its first frame drawn
   started: false,   // the start button was clicked
   seeking: 0,       // seeks under way
+  buffering: false, // the frame held until the music it needs has arrived
   starts: [],       // entry starts in demo time, 0 to 42 (42: the end)
   musicOrigin: 0,   // the demo time at which the soundtrack starts (entry 1's start)
 };

@@ -1,7 +1,7 @@
 // The demo's runtime, quiet_moss.js and its WebAssembly: started on the canvas with the archive
 // in its file system, and started again on a fresh canvas when the WebGL context is lost, from
-// what is already in memory (the archive, the compiled module, the soundtrack's URL).
-import { demo, qm } from './qm.js';
+// what is already in memory (the archive, the compiled module, the soundtrack's element).
+import { demo, here, qm } from './qm.js';
 import { AGAIN, archive, enableStart, fail } from './loading.js';
 
 let compiled = null;     // the WebAssembly module, compiled once
@@ -13,7 +13,7 @@ export const runtimeUp = new Promise((resolve) => (firstUp = resolve));
 let script = null;
 const loadScript = () => (script ??= new Promise((resolve, reject) => {
   const s = document.createElement('script');
-  s.src = 'quiet_moss.js';
+  s.src = here('quiet_moss.js');
   s.onload = resolve;
   s.onerror = () => reject(new Error(`quiet_moss.js could not be loaded: ${AGAIN}`));
   document.body.appendChild(s);
@@ -23,7 +23,7 @@ const loadScript = () => (script ??= new Promise((resolve, reject) => {
 function instantiateWasm(imports, receive) {
   const made = compiled
     ? WebAssembly.instantiate(compiled, imports).then((instance) => ({ instance, module: compiled }))
-    : WebAssembly.instantiateStreaming(fetch('quiet_moss.wasm'), imports);
+    : WebAssembly.instantiateStreaming(fetch(here('quiet_moss.wasm')), imports);
   made.then(({ instance, module }) => {
     compiled = module;
     receive(instance, module);
