@@ -327,8 +327,9 @@ async function launch(name, { profile, flags = [], onRestart = () => {} }) {
   let current = await start(name, profile, flags);
   let restarts = 0;
   const page = { get errors() { return current.page.errors; }, lacks: current.page.lacks };
-  for (const method of ['evaluate', 'press', 'mouse', 'touch', 'viewport'])
+  for (const method of ['evaluate', 'press', 'mouse', 'touch', 'viewport', 'send'])
     page[method] = (...args) => current.page[method](...args);
+  Object.defineProperty(page, 'events', { get: () => current.page.events });
   page.navigate = async (url, preload) => {
     try {
       return await current.page.navigate(url, preload);
