@@ -24,4 +24,7 @@ cp "$out/cmake/quiet_moss.js" "$out/cmake/quiet_moss.wasm" "$out/"
 # The page: its markup, stylesheet and modules.
 cp apps/web/page/* "$out/"
 cp build/quiet_moss.zaf build/quiet_moss.mp3 "$out/"
+# The system's media controls show the logo.
+rsvg-convert --width=512 --output="$out/logo.png" data/pictures/logo.svg
+apps/web/storyboard.sh build/qm-capture "$out"
 echo "built $out: $(du -ch "$out"/quiet_moss.* $(ls apps/web/page | sed "s|^|$out/|") | tail -1 | cut -f1) to download"

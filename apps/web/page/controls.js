@@ -1,8 +1,10 @@
 // The controls over the picture: play and pause, the seek bar with a mark and a name for each
-// scene entry, the time, a link to this moment, full screen, and the keys.
-import { $, demo, qm } from './qm.js';
-import { runtime } from './loading.js';
-import { playAgain, seekBy, seekSoon, togglePlay } from './player.js';
+// scene entry and a preview of each moment, the time, the volume, the speed, a link to this
+// moment, full screen, the keys and their list, and the system's media controls.
+import { $, FPS, demo, qm } from './qm.js';
+import { runtime, storyboard } from './loading.js';
+import { RATES, playAgain, seekBy, seekSoon, setMuted, setRate, setVolume, stepFrame,
+  togglePlay } from './player.js';
 
 // What each scene entry shows, for the seek bar's marks: one line per entry, 0 to 41, in the
 // order they play; the module's name before the colon.
@@ -51,13 +53,20 @@ const ENTRIES = [
   'finale: the butterfly zooms and fades out',
 ];
 const stage = $('stage'), controls = $('controls'), bar = $('bar'), tip = $('tip');
-const clockText = $('clock');
+const clockText = $('clock'), preview = $('preview'), help = $('help');
 const timeText = (t) => `${Math.floor(t / 60)}:${(t % 60).toFixed(1).padStart(4, '0')}`;
 
 function entryAt(t) {
   let e = 0;
   while (e < 41 && demo.starts[e + 1] <= t) e++;
   return { entry: e, text: `${e} · ${ENTRIES[e]}` };
+}
+
+// The bar's value as a screen reader says it: "1 minute 23, entry 17, dot wall: bands …".
+function spokenTime(t) {
+  const m = Math.floor(t / 60), s = Math.floor(t % 60), e = entryAt(t).entry;
+  const time = m ? `${m} minute${m > 1 ? 's' : ''} ${s}` : `${s} second${s === 1 ? '' : 's'}`;
+  return `${time}, entry ${e}, ${ENTRIES[e]}`;
 }
 
 runtime.then(() => {
@@ -77,7 +86,8 @@ function showControls() {
   stage.classList.remove('idle');
   clearTimeout(hideTimer);
   hideTimer = setTimeout(() => {
-    if (qm.paused || qm.ended || demo.seeking || overControls) return showControls();
+    const focused = controls.contains(document.activeElement);
+    if (qm.paused || qm.ended || demo.seeking || overControls || focused) return showControls();
     controls.classList.remove('shown');
     stage.classList.add('idle');
   }, 2000);
@@ -87,6 +97,7 @@ stage.addEventListener('pointermove', showControls);
 stage.addEventListener('pointerdown', showControls);
 controls.addEventListener('pointerenter', () => (overControls = true));
 controls.addEventListener('pointerleave', () => (overControls = false));
+controls.addEventListener('focusin', showControls);
 
 // The time, the bar and the play button, redrawn only while shown and only where they changed:
 // while playing the time shows whole seconds, so the page repaints them once a second.
@@ -96,22 +107,57 @@ let shownText = '';
   if (!controls.classList.contains('shown')) return;
   const still = qm.paused || qm.ended || demo.seeking;
   const t = Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
-  const text = `${demo.seeking ? 'seeking… ' : ''}${timeText(t)} / ${timeText(qm.duration)}`;
+  // Paused, the frame's number too: the frame steps move it.
+  const frame = still && !demo.seeking ? ` · frame ${Math.round(qm.frameTime * FPS)}` : '';
+  const text = `${demo.seeking ? 'seeking… ' : ''}${timeText(t)} / ${timeText(qm.duration)}${frame}`;
   if (text === shownText) return;
   shownText = text;
   clockText.textContent = text;
   $('fill').style.transform = `scaleX(${qm.duration ? t / qm.duration : 0})`;
   $('play').textContent = qm.ended ? 'again' : qm.paused ? 'play' : 'pause';
+  bar.setAttribute('aria-valuemax', qm.duration.toFixed(1));
+  bar.setAttribute('aria-valuenow', t.toFixed(1));
+  bar.setAttribute('aria-valuetext', spokenTime(t));
 })();
+
+// The volume, mute and speed controls show the player's values, however they were set.
+for (const r of RATES) $('speed').add(new Option(`${r}×`, r, false, r === 1));
+stage.addEventListener('playerchange', () => {
+  $('speed').value = qm.rate;
+  $('volume').value = qm.volume;
+  $('mute').textContent = qm.muted ? 'unmute' : 'mute';
+  $('mute').setAttribute('aria-pressed', qm.muted);
+});
+stage.dispatchEvent(new Event('playerchange'));
+$('speed').addEventListener('change', (e) => setRate(e.target.value));
+$('volume').addEventListener('input', (e) => {
+  setVolume(e.target.value);
+  if (qm.muted) setMuted(false);
+});
+const toggleMute = () => setMuted(!qm.muted);
+$('mute').addEventListener('click', toggleMute);
+const rateBy = (d) => setRate(RATES[Math.min(Math.max(RATES.indexOf(qm.rate) + d, 0), RATES.length - 1)]);
 
 const barTime = (x) => {
   const r = bar.getBoundingClientRect();
   return (Math.min(Math.max(x - r.left, 0), r.width) / r.width) * qm.duration;
 };
+// The tip over the bar: the moment's time and entry, above them its picture from the
+// storyboard where that has come in (the nearest one it holds).
 function showTip(x, t) {
-  tip.textContent = `${timeText(t)} · ${entryAt(t).text}`;
-  tip.style.left = `${x - bar.getBoundingClientRect().left}px`;
+  $('tip-text').textContent = `${timeText(t)} · ${entryAt(t).text}`;
+  const sb = qm.storyboard;
+  preview.hidden = !sb;
+  if (sb) {
+    const i = Math.min(Math.round(t / sb.every), sb.count - 1);
+    Object.assign(preview.style, { width: `${sb.width}px`, height: `${sb.height}px`,
+      backgroundImage: `url(${sb.image})`,
+      backgroundPosition: `${-(i % sb.columns) * sb.width}px ${-Math.floor(i / sb.columns) * sb.height}px` });
+  }
+  // Kept within the window, so that a preview at either end stays on screen.
   tip.hidden = false;
+  const r = bar.getBoundingClientRect(), w = tip.offsetWidth / 2;
+  tip.style.left = `${Math.min(Math.max(x - r.left, w - r.left), innerWidth - r.left - w)}px`;
 }
 bar.addEventListener('pointermove', (e) => {
   const mark = e.target.closest('.mark');
@@ -127,8 +173,10 @@ bar.addEventListener('click', (e) => {
   seekSoon(t);
 });
 
-// A clicked control keeps no focus: Space is the page's key, not the button's.
-controls.addEventListener('click', () => document.activeElement?.blur());
+// A control clicked with the pointer keeps no focus: Space is the page's key, not the button's.
+// One reached with Tab keeps it (a key's click has no detail); a menu keeps it to open.
+controls.addEventListener('click', (e) => e.detail && e.target.tagName !== 'SELECT' &&
+  document.activeElement?.blur());
 $('again').addEventListener('click', () => document.activeElement?.blur());
 
 $('play').addEventListener('click', togglePlay);
@@ -138,33 +186,89 @@ const toggleFullscreen = () => document.fullscreenElement ? document.exitFullscr
 $('full').addEventListener('click', toggleFullscreen);
 $('link').addEventListener('click', () => {
   qm.link = `${location.origin}${location.pathname}?t=${qm.clock.toFixed(2)}`;
-  const said = () => showTip(bar.getBoundingClientRect().right, qm.clock);
-  navigator.clipboard?.writeText(qm.link).then(() => {
-    said();
-    tip.textContent = 'link copied';
-  }, () => {
-    said();
-    tip.textContent = qm.link;
-  });
+  const say = (text) => {
+    showTip(bar.getBoundingClientRect().right, qm.clock);
+    preview.hidden = true;
+    $('tip-text').textContent = text;
+  };
+  navigator.clipboard?.writeText(qm.link).then(() => say('link copied'), () => say(qm.link));
 });
+
+// Every key, with what the list shown by `?` says of it. The keys act once the demo has
+// started, except those marked early.
+const toggleHelp = () => (help.hidden = !help.hidden);
+const KEYS = [
+  [[' '], 'Space', 'play / pause', togglePlay],
+  [['k', 'K'], 'K', 'play / pause', togglePlay],
+  [['ArrowLeft'], '←', '5 s back', () => seekBy(-5)],
+  [['ArrowRight'], '→', '5 s on', () => seekBy(5)],
+  [['j', 'J'], 'J', '10 s back', () => seekBy(-10)],
+  [['l', 'L'], 'L', '10 s on', () => seekBy(10)],
+  [[','], ',', 'one frame back (pauses)', () => stepFrame(-1)],
+  [['.'], '.', 'one frame on (pauses)', () => stepFrame(1)],
+  [['Home'], 'Home', 'to the start', () => seekSoon(0)],
+  [['End'], 'End', 'to the last second', () => seekSoon(qm.duration - 1)],
+  [[...'0123456789'], '0 … 9', 'to 0 % … 90 % of the demo', (key) => seekSoon((qm.duration * key) / 10)],
+  [['<'], 'Shift + ,', 'slower', () => rateBy(-1), true],
+  [['>'], 'Shift + .', 'faster', () => rateBy(1), true],
+  [['m', 'M'], 'M', 'mute / unmute', toggleMute, true],
+  [['f', 'F'], 'F', 'full screen', () => toggleFullscreen(), true],
+  [['?'], '?', 'show / hide this list', toggleHelp, true],
+  // In full screen the browser's own Escape leaves it first.
+  [['Escape'], 'Esc', 'hide this list, or end the demo',
+    () => (help.hidden ? document.fullscreenElement || Module._qm_escape() : toggleHelp()), true],
+];
+const keyTable = new Map(KEYS.flatMap(([keys, , , act, early]) => keys.map((k) => [k, { act, early }])));
+for (const [, label, what] of KEYS) {
+  const row = help.querySelector('tbody').insertRow();
+  row.insertCell().textContent = label;
+  row.insertCell().textContent = what;
+}
+$('keys').addEventListener('click', toggleHelp);
+
+// While focused, the bar is a slider: the arrow keys move it (the page's own arrows do too).
+const SLIDER_KEYS = { ArrowUp: 'ArrowRight', ArrowDown: 'ArrowLeft' };
+// A focused form control keeps the keys it uses itself.
+const OWN_KEYS = { BUTTON: [' ', 'Enter'], SELECT: [' ', 'Enter', 'ArrowUp', 'ArrowDown'],
+  INPUT: [' ', 'ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight', 'Home', 'End'] };
 
 document.addEventListener('keydown', (e) => {
   if (e.ctrlKey || e.altKey || e.metaKey) return;
-  const keys = {
-    ' ': togglePlay,
-    ArrowLeft: () => seekBy(-5),
-    ArrowRight: () => seekBy(5),
-    Home: () => seekSoon(0),
-    f: toggleFullscreen,
-    F: toggleFullscreen,
-    // In full screen the browser's own Escape leaves it first.
-    Escape: () => document.fullscreenElement || Module._qm_escape(),
-  };
-  const act = keys[e.key];
-  if (!act || (!demo.started && act !== toggleFullscreen)) return;
+  if (OWN_KEYS[e.target.tagName]?.includes(e.key)) return;
+  const key = (e.target === bar && SLIDER_KEYS[e.key]) || e.key;
+  const k = keyTable.get(key);
+  if (!k || (!demo.started && !k.early)) return;
   e.preventDefault();
   showControls();
-  act();
+  k.act(key);
 });
 
-Object.assign(qm, { entryAt });
+// The system's media controls (media keys, a phone's lock screen): the title, the logo, and
+// play, pause and seeks.
+const mediaActions = {
+  play: () => (qm.paused || qm.ended) && togglePlay(),
+  pause: () => !qm.paused && !qm.ended && togglePlay(),
+  seekbackward: (d) => seekBy(-(d?.seekOffset || 10)),
+  seekforward: (d) => seekBy(d?.seekOffset || 10),
+  seekto: (d) => seekSoon(d.seekTime),
+};
+if ('mediaSession' in navigator) {
+  navigator.mediaSession.metadata = new MediaMetadata({ title: 'quiet moss',
+    artist: 'a five-minute demo in moss and peach',
+    artwork: [{ src: new URL('logo.png', location.href).href, sizes: '128x64', type: 'image/png' }] });
+  for (const [action, handler] of Object.entries(mediaActions)) {
+    try {
+      navigator.mediaSession.setActionHandler(action, (d) => demo.started && handler(d));
+    } catch {}   // an action this browser does not know
+  }
+  stage.addEventListener('playerchange', () => {
+    navigator.mediaSession.playbackState = !demo.started ? 'none' : qm.paused || qm.ended ? 'paused' : 'playing';
+    if (!demo.started || !qm.duration) return;
+    try {
+      navigator.mediaSession.setPositionState({ duration: qm.duration, playbackRate: qm.rate,
+        position: Math.min(qm.clock, qm.duration) });
+    } catch {}
+  });
+}
+
+Object.assign(qm, { entryAt, mediaActions, spokenTime });

@@ -54,12 +54,29 @@ async function fetchFile(key) {
 const archive = fetchFile('zaf');
 const soundtrack = oneFrame ? Promise.resolve(null) : fetchFile('mp3');
 $('mp3-bar').parentElement.hidden = oneFrame;
-Promise.all([archive, soundtrack]).then(([, music]) => {
+const bothFiles = Promise.all([archive, soundtrack]);
+bothFiles.then(([, music]) => {
   // The sound layer opens its <audio> on this URL: seeking it is seeking memory.
   if (music) qm.urls = { 'quiet_moss.mp3': URL.createObjectURL(music) };
   filesIn = true;
   enableStart();
 }, (e) => fail(e.message));
+
+// The seek bar's previews: storyboard.json says how the pictures lie in its sheet, one every
+// `every` seconds from 0. Fetched once the demo's files are in, so that it never delays the
+// start; without it (qm.storyboard stays null) the bar works as before.
+export const storyboard = oneFrame ? Promise.resolve(null) : bothFiles.then(async () => {
+  const res = await fetch('storyboard.json');
+  if (!res.ok) throw new Error(`HTTP ${res.status}`);
+  const sheet = await res.json();
+  const img = new Image();
+  img.src = sheet.image;
+  await img.decode();
+  return (qm.storyboard = sheet);
+}).catch((e) => {
+  console.warn(`no previews on the seek bar: ${e.message}`);
+  return null;
+});
 
 function enableStart() {
   if (!demo.runtime || !filesIn || qm.error) return;

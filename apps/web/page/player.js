@@ -1,6 +1,6 @@
-// The player's clock and its music: start, pause, resume, seeks one after another, the end, and
-// the demo clock kept on the soundtrack's time. Every change of state is announced to the
-// controls as a 'playerchange' event on the stage.
+// The player's clock and its music: start, pause, resume, seeks one after another, frame steps,
+// the end, the speed, the volume, and the demo clock kept on the soundtrack's time. Every change
+// of state is announced to the controls as a 'playerchange' event on the stage.
 import { $, FPS, demo, params, qm } from './qm.js';
 
 const stage = $('stage'), startButton = $('start'), note = $('note');
@@ -15,7 +15,9 @@ startButton.addEventListener('click', async () => {
   startButton.hidden = true;
   demo.started = true;
   const t = Math.min(Math.max(Number(params.get('t')) || 0, 0), lastFrameTime());
+  Module._qm_rate(sound.rate);
   if (Module._qm_start(t)) return;
+  if (qm.audio?.[0]) tune(qm.audio[0]);
   changed();
   await runWithMusic();
 });
@@ -27,6 +29,7 @@ let musicTurn = 0;
 async function runWithMusic() {
   const turn = ++musicTurn;
   const a = qm.audio?.[0], c = qm.clock;
+  if (a) tune(a);
   if (a && c >= demo.musicOrigin) {
     a.currentTime = c - demo.musicOrigin;
     let timer;
@@ -107,6 +110,65 @@ async function seekNow(t, grab) {
   return t;
 }
 
+// One frame on (+1) or back (-1) from the frame on screen, or from the step still waiting,
+// paused: the frame qm-capture draws for that frame's time (read back when grab is set).
+let stepTo = null, stepping;
+export function stepFrame(by, grab = false) {
+  if (!demo.started) return Promise.resolve();
+  if (!qm.paused) pause();
+  const waiting = stepTo !== null, last = Math.round(lastFrameTime() * FPS);
+  stepTo = Math.min(Math.max((stepTo ?? Math.round(qm.frameTime * FPS)) + by, 0), last);
+  if (waiting) return stepping;   // the step still waiting goes this far instead
+  return (stepping = queueSeek(() => {
+    const k = stepTo;
+    stepTo = null;
+    return k / FPS;
+  }, grab));
+}
+
+// The speed, the volume and mute: the clock and the music follow the speed at once (the music
+// at its own pitch); the volume and mute are remembered across visits.
+export const RATES = [0.25, 0.5, 1, 1.5, 2];
+const remembered = (key, fallback) => {
+  try {
+    return JSON.parse(localStorage.getItem(key)) ?? fallback;
+  } catch {
+    return fallback;
+  }
+};
+const remember = (key, value) => {
+  try {
+    localStorage.setItem(key, JSON.stringify(value));
+  } catch {}   // storage off: this visit only
+};
+const sound = { rate: 1, volume: remembered('qm.volume', 1), muted: remembered('qm.muted', false) };
+
+function tune(a) {
+  a.preservesPitch = a.mozPreservesPitch = true;
+  a.defaultPlaybackRate = a.playbackRate = sound.rate;
+  a.volume = sound.volume;
+  a.muted = sound.muted;
+}
+
+function setSound(key, value) {
+  sound[key] = value;
+  if (key === 'rate') Module._qm_rate?.(value);
+  else remember(`qm.${key}`, value);
+  const a = qm.audio?.[0];
+  if (a) tune(a);
+  changed();
+}
+
+export const setRate = (r) => {
+  if (!RATES.includes(Number(r))) throw new Error(`rate wants one of ${RATES.join(', ')}`);
+  setSound('rate', Number(r));
+};
+export const setVolume = (v) => {
+  if (!(v >= 0 && v <= 1)) throw new Error('volume wants a number from 0 to 1');
+  setSound('volume', Number(v));
+};
+export const setMuted = (m) => setSound('muted', Boolean(m));
+
 export function playAgain() {
   qm.paused = false;
   return queueSeek(0);
@@ -141,4 +203,9 @@ setInterval(() => {
   }
 }, 250);
 
-Object.assign(qm, { seek: queueSeek, play: resume, pause, end: ended });
+Object.assign(qm, { seek: queueSeek, play: resume, pause, end: ended, step: stepFrame });
+Object.defineProperties(qm, {
+  rate: { get: () => sound.rate, set: setRate, enumerable: true },
+  volume: { get: () => sound.volume, set: setVolume, enumerable: true },
+  muted: { get: () => sound.muted, set: setMuted, enumerable: true },
+});
