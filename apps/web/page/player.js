@@ -141,7 +141,9 @@ const remember = (key, value) => {
     localStorage.setItem(key, JSON.stringify(value));
   } catch {}   // storage off: this visit only
 };
-const sound = { rate: 1, volume: remembered('qm.volume', 1), muted: remembered('qm.muted', false) };
+const volume = remembered('qm.volume', 1);
+const sound = { rate: 1, volume: volume >= 0 && volume <= 1 ? volume : 1,
+  muted: remembered('qm.muted', false) === true };
 
 function tune(a) {
   a.preservesPitch = a.mozPreservesPitch = true;
@@ -152,8 +154,8 @@ function tune(a) {
 
 function setSound(key, value) {
   sound[key] = value;
-  if (key === 'rate') Module._qm_rate?.(value);
-  else remember(`qm.${key}`, value);
+  if (key !== 'rate') remember(`qm.${key}`, value);
+  else if (demo.started) Module._qm_rate(value);   // else the start passes it on
   const a = qm.audio?.[0];
   if (a) tune(a);
   changed();
