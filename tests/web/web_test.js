@@ -27,8 +27,9 @@ const FLAGS = ['--headless', '--no-sandbox', '--use-angle=swiftshader', '--enabl
 const LIMIT_MS = { run: 480e3, launch: 30e3, load: 30e3, frames: 20e3, music: 40e3, escape: 2e3,
   render: 60e3, bench: 120e3, seek: 10e3 };
 // The storyboard's picture of a moment against qm-capture's frame there, drawn at its size (8 x 8
-// block means, 0-255): twice the difference measured between the two (JPEG and two scalers).
-const PREVIEW_TOLERANCE = 6;
+// block means, 0-255): twice the 0.42 measured between the two (JPEG, two scalers), rounded up.
+// Another moment differed by 32.5.
+const PREVIEW_TOLERANCE = 1;
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // --key value pairs to options, or null where anything is unknown, missing or not a number.
