@@ -271,4 +271,4 @@ if ('mediaSession' in navigator) {
   });
 }
 
-Object.assign(qm, { entryAt, mediaActions, spokenTime });
+Object.assign(qm, { entryAt, mediaActions });
