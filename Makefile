@@ -10,9 +10,9 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils
 
 # The browser build: emscripten (with its node) from Debian, bzip2 to unpack zlib's sources;
-# chromium for its test.
+# chromium and Firefox for its test.
 WEB_PACKAGES := emscripten bzip2
-WEB_TEST_PACKAGES := chromium
+WEB_TEST_PACKAGES := chromium firefox-esr
 WEB_PORT ?= 8080
 
 # The Windows build: Debian's mingw-w64 and its zlib, zip; Wine (64-bit) and xwd for its test.
@@ -43,7 +43,7 @@ test: build
 	cd build && ctest --output-on-failure --timeout 600
 
 # The browser build in build-web/ (the native build makes its data), served on 127.0.0.1 and
-# tested in headless chromium against qm-capture's frames.
+# tested in chromium and Firefox against qm-capture's frames.
 web: build
 	@tools/install-deps.sh $(WEB_PACKAGES)
 	apps/web/build.sh

@@ -345,7 +345,8 @@ int main(void)
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
     if (!SDL_SetVideoMode(player_width, player_height, 32, SDL_OPENGL)) {
-        page_fail("no WebGL context");
+        page_fail("The browser could not make a WebGL context to draw the demo in: close other tabs "
+                  "that draw, or turn on hardware acceleration, and reload the page.");
         return 1;
     }
     if (!page_fit_canvas())

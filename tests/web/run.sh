@@ -1,6 +1,7 @@
 #!/bin/sh
-# The web build in headless chromium against qm-capture's frames (make test-web). Extra arguments
-# go to web_test.js, e.g. --bench 100.
+# The web build in headless chromium, then in Firefox (in a window under Xvfb: headless it finds
+# no GL driver here), against qm-capture's frames (make test-web). Extra arguments go to
+# web_test.js, e.g. --bench 100.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 ref=$(mktemp -d)
@@ -19,5 +20,12 @@ sizes="1024x600 720x960"
 for size in $sizes; do
   "$root/build/qm-capture" --size "$size" --at 45 --out "$ref/$size"
 done
-node "$root/tests/web/web_test.js" --web "$root/build-web" --ref "$ref" \
-  --times 45:0.5,80:1.5,200:4.6,240:7.5 --sizes 1024x600:0.76,720x960:0.5 "$@"
+status=0
+for browser in chromium firefox; do
+  echo "== $browser"
+  run=""
+  [ "$browser" = firefox ] && run="$root/tests/tools/with-xvfb"
+  $run node "$root/tests/web/web_test.js" --web "$root/build-web" --ref "$ref" --browser "$browser" \
+    --times 45:0.5,80:1.5,200:4.6,240:7.5 --sizes 1024x600:0.76,720x960:0.5 "$@" || status=1
+done
+exit $status

@@ -1,10 +1,10 @@
 // The controls over the picture: play and pause, the seek bar with a mark and a name for each
 // scene entry and a preview of each moment, the time, the volume, the speed, a link to this
 // moment, full screen, the keys and their list, and the system's media controls.
-import { $, FPS, demo, qm } from './qm.js';
-import { runtime, storyboard } from './loading.js';
+import { $, FPS, demo, qm, timeText } from './qm.js';
 import { RATES, playAgain, seekBy, seekSoon, setMuted, setRate, setVolume, stepFrame,
   togglePlay } from './player.js';
+import { runtimeUp } from './runtime.js';
 
 // What each scene entry shows, for the seek bar's marks: one line per entry, 0 to 41, in the
 // order they play; the module's name before the colon.
@@ -53,8 +53,8 @@ const ENTRIES = [
   'finale: the butterfly zooms and fades out',
 ];
 const stage = $('stage'), controls = $('controls'), bar = $('bar'), tip = $('tip');
-const clockText = $('clock'), preview = $('preview'), help = $('help');
-const timeText = (t) => `${Math.floor(t / 60)}:${(t % 60).toFixed(1).padStart(4, '0')}`;
+const clockText = $('clock'), playButton = $('play'), fullButton = $('full');
+const preview = $('preview'), tipText = $('tip-text'), help = $('help');
 
 function entryAt(t) {
   let e = 0;
@@ -69,35 +69,50 @@ function spokenTime(t) {
   return `${time}, entry ${e}, ${ENTRIES[e]}`;
 }
 
-runtime.then(() => {
+runtimeUp.then(() => {
   for (let e = 0; e < 42; e++) {
     const mark = document.createElement('div');
     mark.className = 'mark';
     mark.style.left = `${(100 * demo.starts[e]) / qm.duration}%`;
     mark.dataset.entry = e;
-    $('track').parentElement.appendChild(mark);
+    bar.appendChild(mark);
   }
+  bar.setAttribute('aria-valuemax', qm.duration.toFixed(1));
 });
 
+// ---- showing and hiding ------------------------------------------------------------------------
+
+// Shown while anything is wanted of them; hidden after 2 s of play with nothing over them.
 let hideTimer = 0, overControls = false;
+let scrub = null;   // a press on the bar: its pointer, and the time it points at
 function showControls() {
   if (!demo.started) return;
   controls.classList.add('shown');
   stage.classList.remove('idle');
   clearTimeout(hideTimer);
   hideTimer = setTimeout(() => {
-    const focused = controls.contains(document.activeElement);
-    if (qm.paused || qm.ended || demo.seeking || overControls || focused) return showControls();
-    controls.classList.remove('shown');
-    stage.classList.add('idle');
+    if (qm.paused || qm.ended || demo.seeking || overControls || scrub ||
+        controls.contains(document.activeElement)) return showControls();
+    hideControls();
   }, 2000);
 }
+function hideControls() {
+  clearTimeout(hideTimer);
+  controls.classList.remove('shown');
+  stage.classList.add('idle');
+  tip.hidden = true;
+}
 stage.addEventListener('playerchange', showControls);
-stage.addEventListener('pointermove', showControls);
-stage.addEventListener('pointerdown', showControls);
-controls.addEventListener('pointerenter', () => (overControls = true));
+stage.addEventListener('pointermove', (e) => e.pointerType === 'mouse' && showControls());
+stage.addEventListener('pointerdown', (e) => e.pointerType === 'mouse' && showControls());
+// A tap on the picture shows the controls, or hides them while the demo plays.
+stage.addEventListener('pointerup', (e) => {
+  if (e.pointerType === 'mouse' || controls.contains(e.target)) return;
+  const hide = controls.classList.contains('shown') && !qm.paused && !qm.ended;
+  hide ? hideControls() : showControls();
+});
+controls.addEventListener('pointerenter', (e) => e.pointerType === 'mouse' && (overControls = true));
 controls.addEventListener('pointerleave', () => (overControls = false));
-controls.addEventListener('focusin', showControls);
 
 // The time, the bar and the play button, redrawn only while shown and only where they changed:
 // while playing the time shows whole seconds, so the page repaints them once a second.
@@ -106,27 +121,118 @@ let shownText = '';
   requestAnimationFrame(updateControls);
   if (!controls.classList.contains('shown')) return;
   const still = qm.paused || qm.ended || demo.seeking;
-  const t = Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
+  const t = scrub ? scrub.t : Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
+  const state = qm.ended ? 'ended' : qm.paused ? 'paused' : 'playing';
   // Paused, the frame's number too: the frame steps move it.
-  const frame = still && !demo.seeking ? ` · frame ${Math.round(qm.frameTime * FPS)}` : '';
+  const frame = still && !demo.seeking && !scrub ? ` · frame ${Math.round(qm.frameTime * FPS)}` : '';
   const text = `${demo.seeking ? 'seeking… ' : ''}${timeText(t)} / ${timeText(qm.duration)}${frame}`;
-  if (text === shownText) return;
-  shownText = text;
+  if (text + state === shownText) return;
+  shownText = text + state;
   clockText.textContent = text;
   $('fill').style.transform = `scaleX(${qm.duration ? t / qm.duration : 0})`;
-  $('play').textContent = qm.ended ? 'again' : qm.paused ? 'play' : 'pause';
-  bar.setAttribute('aria-valuemax', qm.duration.toFixed(1));
   bar.setAttribute('aria-valuenow', t.toFixed(1));
   bar.setAttribute('aria-valuetext', spokenTime(t));
+  if (playButton.dataset.state === state) return;
+  playButton.dataset.state = state;
+  const name = { ended: 'play again', paused: 'play', playing: 'pause' }[state];
+  playButton.setAttribute('aria-label', name);
+  playButton.title = `${name} (space)`;
 })();
+
+// ---- the seek bar ------------------------------------------------------------------------------
+
+const barTime = (x) => {
+  const r = bar.getBoundingClientRect();
+  return (Math.min(Math.max(x - r.left, 0), r.width) / r.width) * qm.duration;
+};
+// A mark under the pointer stands for its entry's start.
+const pointedTime = (e) => {
+  const mark = document.elementFromPoint(e.clientX, e.clientY)?.closest('.mark');
+  return mark ? demo.starts[mark.dataset.entry] : barTime(e.clientX);
+};
+function showTip(x, t) {
+  tipText.textContent = `${timeText(t)} · ${entryAt(t).text}`;
+  // Above, the moment's picture from the storyboard once that has come in (the nearest it holds).
+  const sb = qm.storyboard;
+  preview.hidden = !sb;
+  if (sb) {
+    const i = Math.min(Math.round(t / sb.every), sb.count - 1);
+    Object.assign(preview.style, { width: `${sb.width}px`, height: `${sb.height}px`,
+      backgroundImage: `url(${sb.image})`,
+      backgroundPosition: `${-(i % sb.columns) * sb.width}px ${-Math.floor(i / sb.columns) * sb.height}px` });
+  }
+  tip.hidden = false;
+  // Kept within the window: on a phone the bar runs from edge to edge.
+  const half = tip.offsetWidth / 2;
+  tip.style.left = `${Math.min(Math.max(x, half + 4), innerWidth - half - 4) - bar.getBoundingClientRect().left}px`;
+}
+
+// Pressed on the bar, the time and the entry's name follow the pointer, and the frame follows on
+// release: a click is a drag that never moved.
+bar.addEventListener('pointerdown', (e) => {
+  if (e.button !== 0) return;
+  bar.setPointerCapture(e.pointerId);
+  scrub = { id: e.pointerId, t: pointedTime(e) };
+  showTip(e.clientX, scrub.t);
+  showControls();
+});
+bar.addEventListener('pointermove', (e) => {
+  if (scrub && e.pointerId !== scrub.id) return;
+  const t = scrub ? (scrub.t = barTime(e.clientX)) : pointedTime(e);
+  showTip(e.clientX, t);
+});
+const endScrub = (e, seek) => {
+  if (!scrub || e.pointerId !== scrub.id) return;
+  const { t } = scrub;
+  scrub = null;
+  if (e.pointerType !== 'mouse') setTimeout(() => (tip.hidden = true), 1500);
+  if (seek) seekSoon(t);
+};
+bar.addEventListener('pointerup', (e) => endScrub(e, true));
+bar.addEventListener('pointercancel', (e) => endScrub(e, false));
+bar.addEventListener('pointerleave', () => scrub || (tip.hidden = true));
+
+// ---- buttons and keys --------------------------------------------------------------------------
+
+// A clicked control keeps no focus: Space is the page's key, not the button's.
+// A menu keeps it to open.
+controls.addEventListener('click', (e) => e.detail && e.target.tagName !== 'SELECT' &&
+  document.activeElement?.blur());
+$('again').addEventListener('click', () => document.activeElement?.blur());
+
+playButton.addEventListener('click', togglePlay);
+$('again').addEventListener('click', playAgain);
+// Where the page cannot go full screen (some phones' browsers), it offers nothing of the kind.
+const canFullscreen = typeof document.documentElement.requestFullscreen === 'function';
+fullButton.hidden = !canFullscreen;
+const toggleFullscreen = () => {
+  if (!canFullscreen) return;
+  if (document.fullscreenElement) document.exitFullscreen();
+  else document.documentElement.requestFullscreen().catch(() => {});
+};
+fullButton.addEventListener('click', toggleFullscreen);
+// This page's own query (its size) with the moment in place of any other.
+$('link').addEventListener('click', () => {
+  const query = new URLSearchParams(location.search);
+  query.set('t', qm.clock.toFixed(2));
+  qm.link = `${location.origin}${location.pathname}?${query}`;
+  const say = (text) => {
+    showTip(bar.getBoundingClientRect().right, qm.clock);
+    preview.hidden = true;
+    tipText.textContent = text;
+  };
+  navigator.clipboard?.writeText(qm.link).then(() => say('link copied'), () => say(qm.link));
+});
 
 // The volume, mute and speed controls show the player's values, however they were set.
 for (const r of RATES) $('speed').add(new Option(`${r}×`, r, false, r === 1));
 stage.addEventListener('playerchange', () => {
   $('speed').value = qm.rate;
   $('volume').value = qm.volume;
-  $('mute').textContent = qm.muted ? 'unmute' : 'mute';
-  $('mute').setAttribute('aria-pressed', qm.muted);
+  const name = qm.muted ? 'unmute' : 'mute';
+  $('mute').dataset.state = name;
+  $('mute').setAttribute('aria-label', name);
+  $('mute').title = `${name} (M)`;
 });
 stage.dispatchEvent(new Event('playerchange'));
 $('speed').addEventListener('change', (e) => setRate(e.target.value));
@@ -137,62 +243,6 @@ $('volume').addEventListener('input', (e) => {
 const toggleMute = () => setMuted(!qm.muted);
 $('mute').addEventListener('click', toggleMute);
 const rateBy = (d) => setRate(RATES[Math.min(Math.max(RATES.indexOf(qm.rate) + d, 0), RATES.length - 1)]);
-
-const barTime = (x) => {
-  const r = bar.getBoundingClientRect();
-  return (Math.min(Math.max(x - r.left, 0), r.width) / r.width) * qm.duration;
-};
-// The tip over the bar: the moment's time and entry, above them its picture from the
-// storyboard where that has come in (the nearest one it holds).
-function showTip(x, t) {
-  $('tip-text').textContent = `${timeText(t)} · ${entryAt(t).text}`;
-  const sb = qm.storyboard;
-  preview.hidden = !sb;
-  if (sb) {
-    const i = Math.min(Math.round(t / sb.every), sb.count - 1);
-    Object.assign(preview.style, { width: `${sb.width}px`, height: `${sb.height}px`,
-      backgroundImage: `url(${sb.image})`,
-      backgroundPosition: `${-(i % sb.columns) * sb.width}px ${-Math.floor(i / sb.columns) * sb.height}px` });
-  }
-  // Kept within the window, so that a preview at either end stays on screen.
-  tip.hidden = false;
-  const r = bar.getBoundingClientRect(), w = tip.offsetWidth / 2;
-  tip.style.left = `${Math.min(Math.max(x - r.left, w - r.left), innerWidth - r.left - w)}px`;
-}
-bar.addEventListener('pointermove', (e) => {
-  const mark = e.target.closest('.mark');
-  const t = mark ? demo.starts[mark.dataset.entry] : barTime(e.clientX);
-  showTip(e.clientX, t);
-});
-bar.addEventListener('pointerleave', () => (tip.hidden = true));
-bar.addEventListener('click', (e) => {
-  const mark = e.target.closest('.mark');
-  const t = mark ? demo.starts[mark.dataset.entry] : barTime(e.clientX);
-  showTip(e.clientX, t);
-  if (e.pointerType === 'touch') setTimeout(() => (tip.hidden = true), 2000);
-  seekSoon(t);
-});
-
-// A control clicked with the pointer keeps no focus: Space is the page's key, not the button's.
-// One reached with Tab keeps it (a key's click has no detail); a menu keeps it to open.
-controls.addEventListener('click', (e) => e.detail && e.target.tagName !== 'SELECT' &&
-  document.activeElement?.blur());
-$('again').addEventListener('click', () => document.activeElement?.blur());
-
-$('play').addEventListener('click', togglePlay);
-$('again').addEventListener('click', playAgain);
-const toggleFullscreen = () => document.fullscreenElement ? document.exitFullscreen()
-  : document.documentElement.requestFullscreen().catch(() => {});
-$('full').addEventListener('click', toggleFullscreen);
-$('link').addEventListener('click', () => {
-  qm.link = `${location.origin}${location.pathname}?t=${qm.clock.toFixed(2)}`;
-  const say = (text) => {
-    showTip(bar.getBoundingClientRect().right, qm.clock);
-    preview.hidden = true;
-    $('tip-text').textContent = text;
-  };
-  navigator.clipboard?.writeText(qm.link).then(() => say('link copied'), () => say(qm.link));
-});
 
 // Every key, with what the list shown by `?` says of it. The keys act once the demo has
 // started, except those marked early.
@@ -212,7 +262,7 @@ const KEYS = [
   [['<'], 'Shift + ,', 'slower', () => rateBy(-1), true],
   [['>'], 'Shift + .', 'faster', () => rateBy(1), true],
   [['m', 'M'], 'M', 'mute / unmute', toggleMute, true],
-  [['f', 'F'], 'F', 'full screen', () => toggleFullscreen(), true],
+  [['f', 'F'], 'F', 'full screen', toggleFullscreen, true],
   [['?'], '?', 'show / hide this list', toggleHelp, true],
   // In full screen the browser's own Escape leaves it first.
   [['Escape'], 'Esc', 'hide this list, or end the demo',
@@ -234,12 +284,17 @@ const OWN_KEYS = { BUTTON: [' ', 'Enter'], SELECT: [' ', 'Enter', 'ArrowUp', 'Ar
 
 document.addEventListener('keydown', (e) => {
   if (e.ctrlKey || e.altKey || e.metaKey) return;
+  // Tab brings hidden controls back before it moves into them.
+  if (e.key === 'Tab') return showControls();
   if (OWN_KEYS[e.target.tagName]?.includes(e.key)) return;
   const key = (e.target === bar && SLIDER_KEYS[e.key]) || e.key;
   const k = keyTable.get(key);
   if (!k || (!demo.started && !k.early)) return;
   e.preventDefault();
   showControls();
+  // A held key seeks on, but toggles only once.
+  if (e.repeat && (k.act === togglePlay || k.act === toggleFullscreen || k.act === toggleHelp ||
+    k.act === toggleMute)) return;
   k.act(key);
 });
 
@@ -255,7 +310,7 @@ const mediaActions = {
 if ('mediaSession' in navigator) {
   navigator.mediaSession.metadata = new MediaMetadata({ title: 'quiet moss',
     artist: 'a five-minute demo in moss and peach',
-    artwork: [{ src: new URL('logo.png', location.href).href, sizes: '128x64', type: 'image/png' }] });
+    artwork: [{ src: new URL('logo.png', location.href).href, sizes: '512x256', type: 'image/png' }] });
   for (const [action, handler] of Object.entries(mediaActions)) {
     try {
       navigator.mediaSession.setActionHandler(action, (d) => demo.started && handler(d));

@@ -5,7 +5,7 @@ import { queueSeek } from './player.js';
 
 const SOFTWARE_RENDERERS = /swiftshader|llvmpipe|softpipe|swrast|software/i;
 const SIZE_LIMITS = [64, 7680];   // what the output accepts in each dimension
-const stage = $('stage'), canvas = $('canvas');
+const stage = $('stage');
 
 // `?size=WxH` draws at W x H; `?size=window` at the device's pixels whatever the renderer.
 function askedSize() {
@@ -40,6 +40,7 @@ function rendererName() {
 
 // Sets the canvas's pixels and its place on the page; true once it can be drawn.
 function fitCanvas() {
+  const canvas = Module.canvas;
   let asked;
   try {
     asked = askedSize();
@@ -64,7 +65,7 @@ function fitCanvas() {
 let refitTimer = 0;
 addEventListener('resize', () => {
   if (!demo.runtime || oneFrame) return;
-  const [w, h] = [canvas.width, canvas.height];
+  const canvas = Module.canvas, [w, h] = [canvas.width, canvas.height];
   if (!fitCanvas() || (w === canvas.width && h === canvas.height)) return;
   Module._qm_resize(canvas.width, canvas.height);
   // A resize clears the canvas: a paused frame is drawn again once the resizing settles.

@@ -1,6 +1,7 @@
 // The player page: its parts, then the demo's runtime, which calls into them.
-import { startRuntime } from './loading.js';
+import { $, qm } from './qm.js';
+import { startRuntime } from './runtime.js';
 import './layout.js';
 import './controls.js';
 
-startRuntime();
+if (!qm.error) startRuntime($('canvas'));

@@ -1,7 +1,9 @@
 // The player's clock and its music: start, pause, resume, seeks one after another, frame steps,
 // the end, the speed, the volume, and the demo clock kept on the soundtrack's time. Every change
 // of state is announced to the controls as a 'playerchange' event on the stage.
-import { $, FPS, demo, params, qm } from './qm.js';
+import { $, FPS, demo, params, qm, timeText } from './qm.js';
+import { CANNOT_PLAY, fail } from './loading.js';
+import { restartRuntime } from './runtime.js';
 
 const stage = $('stage'), startButton = $('start'), note = $('note');
 const changed = () => stage.dispatchEvent(new Event('playerchange'));
@@ -15,22 +17,63 @@ startButton.addEventListener('click', async () => {
   startButton.hidden = true;
   demo.started = true;
   const t = Math.min(Math.max(Number(params.get('t')) || 0, 0), lastFrameTime());
+  await startAt(t);
+});
+
+// The runtime's player from demo time t, the clock running once the music plays.
+async function startAt(t) {
   Module._qm_rate(sound.rate);
   if (Module._qm_start(t)) return;
   if (qm.audio?.[0]) tune(qm.audio[0]);
+  // A soundtrack that stops decoding half-way stops the demo with a word.
+  qm.audio?.[0]?.addEventListener('error', () => {
+    hold();
+    fail(CANNOT_PLAY);
+  });
   changed();
   await runWithMusic();
-});
+}
 
-// Puts the soundtrack where the demo clock stands, then runs the clock: from the music's
-// first sound on, the two start together. Before the music's start the scenes start it. A
-// pause or a seek meanwhile makes this one stale: it leaves the clock to the newer one.
+// A lost WebGL context (a GPU reset, or the browser taking it back): the demo holds where it
+// was and offers to go on from there, on a fresh canvas with nothing fetched again. Before the
+// start there is no moment to keep: the runtime starts afresh under the start button.
+let lostAt = null;
+stage.addEventListener('webglcontextlost', () => {
+  if (!demo.runtime || lostAt !== null || qm.error) return;
+  if (!demo.started) return void restartRuntime();
+  hold();
+  lostAt = Math.min(qm.frameTime, lastFrameTime());
+  const at = timeText(lostAt);
+  const goOn = document.createElement('button');
+  goOn.textContent = `go on from ${at}`;
+  goOn.addEventListener('click', async () => {
+    note.hidden = true;
+    qm.error = null;
+    await restartRuntime();
+    qm.paused = qm.ended = false;
+    const t = lostAt;
+    lostAt = null;
+    await startAt(t);
+  });
+  qm.error = `The graphics card was reset and the picture lost at ${at}: go on from there when you are ready.`;
+  note.textContent = qm.error;
+  note.append(document.createElement('br'), goOn);
+  note.hidden = false;
+  $('again').hidden = true;
+}, true);
+
+// Puts the soundtrack where the demo clock stands, then runs the clock from the music's own
+// time once it plays (a browser may start it a little on from where it was put). Before the
+// music's start the scenes start it. A pause or a seek meanwhile makes this one stale: it
+// leaves the clock to the newer one. Music that will not play within 1.5 s leaves the clock to
+// run without it.
 let musicTurn = 0;
 async function runWithMusic() {
   const turn = ++musicTurn;
   const a = qm.audio?.[0], c = qm.clock;
   if (a) tune(a);
-  if (a && c >= demo.musicOrigin) {
+  const heard = a && c >= demo.musicOrigin;
+  if (heard) {
     a.currentTime = c - demo.musicOrigin;
     let timer;
     const late = new Promise((resolve) => (timer = setTimeout(resolve, 1500)));
@@ -39,7 +82,9 @@ async function runWithMusic() {
     a.pause();
     a.currentTime = 0;
   }
-  if (turn === musicTurn && !qm.paused && !qm.ended && !demo.seeking) Module._qm_run(1);
+  if (turn !== musicTurn || qm.paused || qm.ended || demo.seeking) return;
+  Module._qm_run(1);
+  if (heard && !a.paused && !a.seeking) Module._qm_nudge(qm.musicTime - qm.clock);
 }
 
 // Stops the clock and the music (a pause, or a seek about to run).
@@ -58,7 +103,7 @@ function pause() {
 }
 
 async function resume() {
-  if (!demo.started) return;
+  if (!demo.started || lostAt !== null) return;
   if (qm.ended) return playAgain();
   qm.paused = false;
   await runWithMusic();
@@ -89,6 +134,7 @@ async function seekNow(t, grab) {
   if (typeof t === 'function') t = t();
   if (!demo.started || !Number.isFinite(t)) throw new Error('seek wants a number of seconds, after the start');
   t = Math.min(Math.max(t, 0), lastFrameTime());
+  if (lostAt !== null) return t;   // nothing to draw with until the page goes on
   demo.seeking++;
   hold();
   changed();
@@ -187,19 +233,17 @@ function ended(holdMs) {
   }, holdMs);
 }
 
-// The demo clock follows the music: a small difference moves the clock, a large one (the music
-// started late by the scenes after a hidden tab, say) moves the music.
+// The demo clock follows the music: a small difference moves the clock; music that stopped or
+// stands far off (started late by the scenes after a hidden tab, say) is put where the clock
+// is, the clock held until it plays. Music still seeking is left to arrive.
 setInterval(() => {
   const a = qm.audio?.[0], c = qm.clock;
   if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2) return;
-  if (a.paused) {
-    runWithMusic();
-    return;
-  }
   const drift = a.currentTime + demo.musicOrigin - c;
-  if (Math.abs(drift) > 1) {
-    a.currentTime = c - demo.musicOrigin;
-  } else if (Math.abs(drift) > 0.03) {
+  if (a.paused || Math.abs(drift) > 1) {
+    hold();
+    runWithMusic();
+  } else if (!a.seeking && Math.abs(drift) > 0.03) {
     Module._qm_nudge(drift);
     qm.nudges++;
   }

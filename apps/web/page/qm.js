@@ -7,6 +7,11 @@ export const $ = (id) => document.getElementById(id);
 export const params = new URLSearchParams(location.search);
 export const oneFrame = params.has('at');   // only the frame at ?at=T, no player
 export const FPS = 60;                      // the player's frames per second of demo time
+// m:ss.s, rounded to tenths before it is split, so that 59.96 s reads 1:00.0.
+export const timeText = (t) => {
+  const tenths = Math.round(t * 10);
+  return `${Math.floor(tenths / 600)}:${((tenths % 600) / 10).toFixed(1).padStart(4, '0')}`;
+};
 
 export const demo = {
   runtime: false,   // the demo's runtime is up, its first frame drawn
