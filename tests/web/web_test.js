@@ -312,7 +312,9 @@ async function runChecks(page, base, opts, check, extra) {
   });
   // Late ones too: a missing file, an exception in a frame.
   await check('no console errors on /', async () => noErrors('none from load to Escape'));
-  await controlChecks(page, base, opts, check, { answer, blocksOf, compare, ref, seek, startAt });
+  // Not yet made to run under Firefox's WebDriver: chromium only for now.
+  if (opts.browser === 'chromium')
+    await controlChecks(page, base, opts, check, { answer, blocksOf, compare, ref, seek, startAt });
 
   // What a viewer meets at the controls, from a paused frame.
   await check('the time just short of a minute', async () => {
@@ -707,7 +709,7 @@ async function controlChecks(page, base, opts, check, h) {
 
   await check('volume, mute and speed through qm, remembered', async () => {
     await h.startAt('?t=100');
-    await evaluate('qm.volume = 0.3; qm.muted = true; qm.rate = 2');
+    await evaluate('(qm.volume = 0.3, qm.muted = true, qm.rate = 2)');
     const a = `[qm.audio[0].volume, qm.audio[0].muted, qm.audio[0].playbackRate, qm.audio[0].preservesPitch,
       +document.querySelector('#volume').value, document.querySelector('#speed').value]`;
     const set = await evaluate(a);
@@ -718,7 +720,7 @@ async function controlChecks(page, base, opts, check, h) {
     if (refused.length) throw new Error(`accepted ${refused}`);
     await h.startAt('?t=100');
     const kept = await evaluate('[qm.volume, qm.muted, qm.rate, qm.audio[0].volume, qm.audio[0].muted]');
-    await evaluate('qm.volume = 1; qm.muted = false');
+    await evaluate('(qm.volume = 1, qm.muted = false)');
     if (JSON.stringify(kept) !== JSON.stringify([0.3, true, 1, 0.3, true]))
       throw new Error(`after a reload volume, muted, rate, element's volume and muted: ${kept}`);
     return `set ${set.slice(0, 4)}; after a reload ${kept.slice(0, 3)} (speed is not remembered)`;
@@ -817,10 +819,10 @@ async function controlChecks(page, base, opts, check, h) {
     await mouse(v.left + v.width * 0.25, v.y);
     const vol = await until('qm.volume', (x) => Math.abs(x - 0.25) < 0.1, 'the volume slider did not set the volume');
     lines.push(`volume slider clicked at a quarter: ${vol}`);
-    await evaluate('qm.volume = 1; document.querySelector("#speed").focus()');
+    await evaluate('(qm.volume = 1, document.querySelector("#speed").focus())');
     await page.press('ArrowDown');
     lines.push(`speed menu, arrow down: ${await until('qm.rate', (r) => r === 1.5, 'the speed menu did not go to 1.5x')}x`);
-    await evaluate('qm.rate = 1; document.activeElement.blur()');
+    await evaluate('(qm.rate = 1, document.activeElement.blur())');
     const k = await rect('#keys');
     await mouse(k.x, k.y);
     await until('!document.querySelector("#help").hidden', (x) => x, 'the ? button showed no list');
@@ -831,7 +833,7 @@ async function controlChecks(page, base, opts, check, h) {
 
   // The bar as assistive technology sees it, reached with Tab, moved by the arrows.
   await check('seek bar is a slider, every control named', async () => {
-    await evaluate('document.activeElement.blur(); qm.seek(83.5)');
+    await evaluate('(document.activeElement.blur(), qm.seek(83.5))');
     let tabs = 0;
     while (!(await evaluate('document.activeElement?.id === "bar"')) && tabs++ < 12) await page.press('Tab');
     if (tabs > 12) throw new Error('Tab never reached the seek bar');

@@ -71,7 +71,6 @@ let musicTurn = 0;
 async function runWithMusic() {
   const turn = ++musicTurn;
   const a = qm.audio?.[0], c = qm.clock;
-  if (a) tune(a);
   const heard = a && c >= demo.musicOrigin;
   if (heard) {
     a.currentTime = c - demo.musicOrigin;
@@ -191,11 +190,12 @@ const volume = remembered('qm.volume', 1);
 const sound = { rate: 1, volume: volume >= 0 && volume <= 1 ? volume : 1,
   muted: remembered('qm.muted', false) === true };
 
+// Only what differs: chromium takes a moment over a rate or pitch setting even when unchanged,
+// and a resume would start the music late.
 function tune(a) {
-  a.preservesPitch = a.mozPreservesPitch = true;
-  a.defaultPlaybackRate = a.playbackRate = sound.rate;
-  a.volume = sound.volume;
-  a.muted = sound.muted;
+  const want = { preservesPitch: true, defaultPlaybackRate: sound.rate, playbackRate: sound.rate,
+    volume: sound.volume, muted: sound.muted };
+  for (const [key, value] of Object.entries(want)) if (a[key] !== value) a[key] = value;
 }
 
 function setSound(key, value) {
