@@ -27,12 +27,22 @@ if [ ! -f "$mp3" ] || [ data/music/quiet_moss.score -nt "$mp3" ] || [ build/qm-s
   build/qm-synth data/music/quiet_moss.score "$mp3" --bitrate 128 >/dev/null
 fi
 
+# The seek bar's previews, rendered again only when the program or the archive changes.
+board=$out/cache/storyboard
+if [ ! -f "$board/storyboard.json" ] || [ build/qm-capture -nt "$board/storyboard.json" ] ||
+   [ build/quiet_moss.zaf -nt "$board/storyboard.json" ]; then
+  rm -rf "$board" && mkdir -p "$board"
+  apps/web/storyboard.sh build/qm-capture "$board"
+fi
+
 # The files of this build, flat: the page's markup, stylesheet, modules and service worker, the
-# program, its data, and the logo as the home screen's icon (its middle, on a black square).
+# program, its data, the previews, and the logo as the home screen's icon and the system's media
+# controls' picture (its middle, on a black square).
 stage=$out/cache/stage
 rm -rf "$stage" && mkdir -p "$stage"
 cp "$out/cmake/quiet_moss.js" "$out/cmake/quiet_moss.wasm" apps/web/page/* build/quiet_moss.zaf "$stage/"
 cp "$mp3" "$stage/quiet_moss.mp3"
+cp "$board/storyboard.json" "$board/storyboard.jpg" "$stage/"
 for size in 192 512; do
   rsvg-convert -w 704 data/pictures/logo.svg | ffmpeg -loglevel error -y -f png_pipe -i - \
     -vf "crop=506:70:99:0,pad=512:512:3:221:black,scale=$size:$size" "$stage/icon-$size.png"

@@ -17,6 +17,7 @@ const MIME_TYPES = {
   '.wasm': 'application/wasm', // instantiateStreaming insists on it
   '.mp3': 'audio/mpeg',
   '.png': 'image/png',
+  '.jpg': 'image/jpeg',
   '.css': 'text/css; charset=utf-8',
   '.json': 'application/json',
   '.zaf': 'application/octet-stream',

@@ -35,7 +35,7 @@ target_link_options(quiet_moss PRIVATE
   -sLEGACY_GL_EMULATION=1
   -sALLOW_MEMORY_GROWTH=1
   -sFORCE_FILESYSTEM=1
-  -sEXPORTED_FUNCTIONS=_main,_qm_start,_qm_seek,_qm_run,_qm_clock,_qm_nudge,_qm_escape,_qm_resize,_qm_entry_start
+  -sEXPORTED_FUNCTIONS=_main,_qm_start,_qm_seek,_qm_run,_qm_clock,_qm_rate,_qm_nudge,_qm_escape,_qm_resize,_qm_entry_start
   -sEXPORTED_RUNTIME_METHODS=ccall,FS
   # A factory rather than one global instance: after a lost WebGL context the page starts a
   # second instance on a fresh canvas.

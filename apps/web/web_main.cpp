@@ -75,9 +75,11 @@ enum class Phase { idle, loading, playing, ended };
 static Phase phase = Phase::idle;
 
 // The demo clock in seconds: clock_at when clock_since (ms of emscripten_get_now) was now, and
-// running since; clock_since < 0 while it stands. During loading it paces the loading steps.
+// running since at clock_rate demo seconds per second; clock_since < 0 while it stands. During
+// loading it paces the loading steps.
 static double clock_at;
 static double clock_since = -1;
+static double clock_rate = 1.0;
 
 static int next_step;
 static double step_due;      // clock time at which the next loading step may run
@@ -85,7 +87,8 @@ static int end_generation;   // the end whose music stop is pending
 
 static double clock_now(void)
 {
-    return clock_since < 0 ? clock_at : clock_at + (emscripten_get_now() - clock_since) / 1000.0;
+    return clock_since < 0 ? clock_at
+                           : clock_at + (emscripten_get_now() - clock_since) / 1000.0 * clock_rate;
 }
 
 static void clock_set(double t)
@@ -247,6 +250,17 @@ extern "C" EMSCRIPTEN_KEEPALIVE void qm_run(int run)
     if (!run && phase == Phase::playing && Player_NextFrame() > 0)
         clock_at = std::min(clock_at, double(Player_NextFrame() - 1) / page_fps);
     clock_since = run ? emscripten_get_now() : -1;
+}
+
+// The clock's speed from now on, in demo seconds per second (the page's speed menu).
+extern "C" EMSCRIPTEN_KEEPALIVE void qm_rate(double rate)
+{
+    if (!(rate > 0.0) || !std::isfinite(rate))
+        return;
+    clock_at = clock_now();
+    if (clock_since >= 0)
+        clock_since = emscripten_get_now();
+    clock_rate = rate;
 }
 
 // The demo clock: 0 until the demo's own time starts, then where it stands now.

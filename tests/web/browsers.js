@@ -115,8 +115,12 @@ const CDP_ERRORS = {
     `${e.source === 'network' ? 'network' : 'log'}: ${e.text}${e.url ? ` (${e.url})` : ''}`,
 };
 
+// Code, key code and modifiers (8: Shift, as a US keyboard needs it) of the keys that are not a
+// plain letter or digit.
 const CDP_KEYS = { ' ': ['Space', 32], ArrowLeft: ['ArrowLeft', 37], ArrowRight: ['ArrowRight', 39],
-  Home: ['Home', 36], f: ['KeyF', 70], Escape: ['Escape', 27], Tab: ['Tab', 9] };
+  ArrowUp: ['ArrowUp', 38], ArrowDown: ['ArrowDown', 40], Home: ['Home', 36], End: ['End', 35],
+  Escape: ['Escape', 27], Tab: ['Tab', 9], ',': ['Comma', 188], '.': ['Period', 190],
+  '<': ['Comma', 188, 8], '>': ['Period', 190, 8], '?': ['Slash', 191, 8] };
 
 async function cdpPage(devtoolsPort) {
   const targets = await new Promise((resolve, reject) => {
@@ -152,11 +156,16 @@ async function cdpPage(devtoolsPort) {
   };
   // Presses a key as a person would (down, then up).
   page.press = async (key) => {
-    const [code, windowsVirtualKeyCode] = CDP_KEYS[key];
+    const [code, windowsVirtualKeyCode, modifiers = 0] = CDP_KEYS[key] ??
+      (/^[a-z]$/.test(key) ? [`Key${key.toUpperCase()}`, key.toUpperCase().charCodeAt(0)]
+        : [`Digit${key}`, key.charCodeAt(0)]);
     const text = key.length === 1 ? { text: key } : {};
-    await send('Input.dispatchKeyEvent', { type: 'keyDown', key, code, windowsVirtualKeyCode, ...text });
-    await send('Input.dispatchKeyEvent', { type: 'keyUp', key, code, windowsVirtualKeyCode });
+    const event = { key, code, windowsVirtualKeyCode, modifiers };
+    await send('Input.dispatchKeyEvent', { type: 'keyDown', ...event, ...text });
+    await send('Input.dispatchKeyEvent', { type: 'keyUp', ...event });
   };
+  // The DevTools protocol itself, for what only chromium tells (its accessibility tree).
+  page.cdp = send;
   const MOUSE = { move: 'mouseMoved', down: 'mousePressed', up: 'mouseReleased' };
   page.mouse = (type, x, y) => send('Input.dispatchMouseEvent',
     { type: MOUSE[type], x, y, button: type === 'move' ? 'none' : 'left', clickCount: 1 });
@@ -190,8 +199,8 @@ async function cdpPage(devtoolsPort) {
 // ---- Firefox ---------------------------------------------------------------------------------
 
 // WebDriver's codes for the keys that have no character of their own.
-const BIDI_KEYS = { ArrowLeft: '\uE012', ArrowRight: '\uE014', Home: '\uE011', Escape: '\uE00C',
-  Tab: '\uE004' };
+const BIDI_KEYS = { ArrowLeft: '\uE012', ArrowRight: '\uE014', ArrowUp: '\uE013',
+  ArrowDown: '\uE015', Home: '\uE011', End: '\uE010', Escape: '\uE00C', Tab: '\uE004' };
 
 async function bidiPage(port) {
   const page = { errors: [] };

@@ -23,6 +23,10 @@ const { runNetworkChecks } = require('./network.js');
 const WINDOW = [960, 600];
 const LIMIT_MS = { run: 480e3, load: 30e3, frames: 20e3, music: 40e3, escape: 2e3,
   render: 60e3, bench: 120e3, seek: 10e3 };
+// The storyboard's picture of a moment against qm-capture's frame there, drawn at its size (8 x 8
+// block means, 0-255): twice the 0.42 measured between the two (JPEG, two scalers), rounded up.
+// Another moment differed by 32.5.
+const PREVIEW_TOLERANCE = 1;
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // --key value pairs to options, or null where anything is unknown, missing or not a number.
@@ -336,6 +340,9 @@ async function runChecks(page, base, opts, check, extra) {
   });
   // Late ones too: a missing file, an exception in a frame.
   await check('no console errors on /', async () => noErrors('none from load to Escape'));
+  // Not yet made to run under Firefox's WebDriver: chromium only for now.
+  if (opts.browser === 'chromium')
+    await controlChecks(page, base, opts, check, { answer, blocksOf, compare, ref, seek, startAt });
 
   // What a viewer meets at the controls, from a paused frame.
   await check('the time just short of a minute', async () => {
@@ -693,6 +700,272 @@ function compressingProxy(port) {
   return new Promise((resolve) => proxy.listen(0, '127.0.0.1', () => resolve(proxy)));
 }
 
+// In the page: the storyboard's picture the seek bar's preview shows, and the reference frame
+// at URL drawn at the preview's size, each as the RGB means of its 8 x 8 blocks.
+const PAGE_PREVIEW = `async (url) => {
+  const p = document.querySelector('#preview'), s = getComputedStyle(p);
+  const [w, h] = [p.offsetWidth, p.offsetHeight];
+  const [x, y] = s.backgroundPosition.split(' ').map((v) => -parseFloat(v));
+  const picture = async (src, sx, sy, sw, sh) => {
+    const img = new Image();
+    img.src = src;
+    await img.decode();
+    const g = new OffscreenCanvas(w, h).getContext('2d');
+    g.imageSmoothingQuality = 'high';
+    g.drawImage(img, sx ?? 0, sy ?? 0, sw ?? img.naturalWidth, sh ?? img.naturalHeight, 0, 0, w, h);
+    const rgba = g.getImageData(0, 0, w, h).data, across = w / 8, sums = new Float64Array(w * h * 3 / 64);
+    for (let i = 0; i < w * h; i++)
+      for (let c = 0; c < 3; c++) sums[(((i / w / 8) | 0) * across + ((i % w) >> 3)) * 3 + c] += rgba[i * 4 + c];
+    return Array.from(sums, (v) => v / 64);
+  };
+  const sheet = /url\\("?(.*?)"?\\)/.exec(s.backgroundImage)[1];
+  return [await picture(sheet, x, y, w, h), await picture(url)];
+}`;
+
+// The controls every video player has: volume, mute, speed, frame steps, the keys video sites
+// use, the seek bar's previews, the media session, and what assistive technology sees.
+async function controlChecks(page, base, opts, check, h) {
+  const [tA, tB] = [Number(opts.times[1]), Number(opts.times[2])];
+  const evaluate = (expr) => page.evaluate(expr);
+  const rect = (sel) => evaluate(`(() => { const r = document.querySelector('${sel}').getBoundingClientRect();
+    return { x: r.left + r.width / 2, y: r.top + r.height / 2, left: r.left, width: r.width }; })()`);
+  const mouse = async (x, y, types = ['move', 'down', 'up']) => {
+    for (const type of types) await page.mouse(type, x, y);
+  };
+  // Until what is read passes ok, or fails naming it.
+  const until = (what, ok, label) => poll(async () => {
+    const v = await evaluate(what);
+    return ok(v) && { v };
+  }, LIMIT_MS.seek, label).then((r) => r.v);
+
+  await check('volume, mute and speed through qm, remembered', async () => {
+    await h.startAt('?t=100');
+    await evaluate('(qm.volume = 0.3, qm.muted = true, qm.rate = 2)');
+    const a = `[qm.audio[0].volume, qm.audio[0].muted, qm.audio[0].playbackRate, qm.audio[0].preservesPitch,
+      +document.querySelector('#volume').value, document.querySelector('#speed').value]`;
+    const set = await evaluate(a);
+    if (JSON.stringify(set) !== JSON.stringify([0.3, true, 2, true, 0.3, '2']))
+      throw new Error(`volume, muted, rate, pitch kept, slider, menu: ${set}`);
+    const refused = await evaluate(`[3, 0, 'fast'].filter((r) => { try { qm.rate = r; } catch { return false; }
+      return true; }).concat([-0.1, 2].filter((v) => { try { qm.volume = v; } catch { return false; } return true; }))`);
+    if (refused.length) throw new Error(`accepted ${refused}`);
+    await h.startAt('?t=100');
+    const kept = await evaluate('[qm.volume, qm.muted, qm.rate, qm.audio[0].volume, qm.audio[0].muted]');
+    await evaluate('(qm.volume = 1, qm.muted = false)');
+    if (JSON.stringify(kept) !== JSON.stringify([0.3, true, 1, 0.3, true]))
+      throw new Error(`after a reload volume, muted, rate, element's volume and muted: ${kept}`);
+    return `set ${set.slice(0, 4)}; after a reload ${kept.slice(0, 3)} (speed is not remembered)`;
+  });
+
+  // The demo clock and the music against wall time over 2.5 s at each speed.
+  await check('speeds', async () => {
+    await page.waitFor('!qm.audio[0].paused', LIMIT_MS.music, 'the soundtrack did not play');
+    const lines = [];
+    for (const r of [0.25, 0.5, 1, 1.5, 2]) {
+      await evaluate(`qm.rate = ${r}`);
+      await sleep(500);   // the music at its new pace
+      const [clock, music, wall] = await evaluate(`new Promise((resolve) => {
+        const at = () => [qm.clock, qm.musicTime, performance.now() / 1000];
+        const a = at();
+        setTimeout(() => resolve(at().map((v, i) => v - a[i])), 2500);
+      })`);
+      const [rc, rm] = [clock / wall / r, music / wall / r];
+      const line = `${r}x: clock ${(clock / wall).toFixed(3)}, music ${(music / wall).toFixed(3)} per s`;
+      if (Math.abs(rc - 1) > 0.05 || Math.abs(rm - 1) > 0.05) throw new Error(line);
+      lines.push(`${line}, ${within(await evaluate('qm.musicTime - qm.clock'), 0.05, 'music')}`);
+    }
+    await evaluate('qm.rate = 1');
+    return lines.join('; ');
+  });
+
+  // Steps by key, then one more read back, both ways: each the frame a fresh ?at= draws.
+  await check('frame steps both ways draw what a fresh ?at= draws', async () => {
+    await evaluate('qm.pause()');
+    await h.seek(tA);
+    const stepped = [];
+    for (const [key, by] of [['.', 1], [',', -1]]) {
+      const k0 = Math.round((await evaluate('qm.frameTime')) * 60);
+      for (let i = 0; i < 3; i++) {
+        await page.press(key);
+        await until('Math.round(qm.frameTime * 60)', (k) => k === k0 + (i + 1) * by, `${key} did not step`);
+      }
+      const ms = await evaluate(`(async () => { const t0 = performance.now(); await qm.step(${by}, true);
+        return performance.now() - t0; })()`);
+      const k = Math.round((await evaluate('qm.frameTime')) * 60);
+      if (k !== k0 + 4 * by) throw new Error(`${key} x 3 and one step from frame ${k0} reached ${k}`);
+      stepped.push({ key, k, ms, hash: await evaluate(PAGE_HASH) });
+    }
+    for (const s of stepped) {
+      await h.answer(`at=${s.k / 60}`, 'frame', LIMIT_MS.render);
+      const fresh = await evaluate(PAGE_HASH);
+      if (fresh !== s.hash) throw new Error(`frame ${s.k} by '${s.key}': ${s.hash} stepped, ${fresh} fresh`);
+    }
+    return stepped.map((s) => `'${s.key}' to frame ${s.k} byte for byte, a step ${s.ms.toFixed(0)} ms`).join(', ');
+  });
+
+  // Each key from a paused frame, by what it changes.
+  await check('keys video sites use', async () => {
+    await h.startAt(`?t=${tA}`);
+    await evaluate('qm.pause()');
+    const frame = 'qm.frameTime', d = await evaluate('qm.duration');
+    const near = (t) => (a, b) => Math.abs(b - t(a)) < 0.02;
+    const keys = [
+      ['l', frame, near((a) => a + 10)],
+      ['j', frame, near((a) => a - 10)],
+      ['5', frame, near(() => d / 2)],
+      ['0', frame, near(() => 0)],
+      ['End', frame, near(() => Math.ceil((d - 1) * 60) / 60)],
+      ['m', 'qm.muted', (a, b) => b === !a],
+      ['m', 'qm.muted', (a, b) => b === !a],
+      ['<', 'qm.rate', (a, b) => a === 1 && b === 0.5],
+      ['>', 'qm.rate', (a, b) => b === 1],
+      ['>', 'qm.rate', (a, b) => b === 1.5],
+      ['<', 'qm.rate', (a, b) => b === 1],
+      ['?', '!document.querySelector("#help").hidden', (a, b) => !a && b],
+      ['?', '!document.querySelector("#help").hidden', (a, b) => a && !b],
+      ['?', '!document.querySelector("#help").hidden', (a, b) => !a && b],
+      ['Escape', '[!document.querySelector("#help").hidden, qm.ended]', (a, b) => a[0] && !b[0] && !b[1]],
+    ];
+    const lines = [];
+    for (const [key, what, ok] of keys) {
+      const before = await evaluate(what);
+      await page.press(key);
+      const after = await until(what, (v) => ok(before, v), `${key}: ${what} stayed ${before}`);
+      lines.push(`${key} ${before}->${after}`);
+    }
+    // The list names every key the page answers to.
+    const listed = await evaluate('document.querySelectorAll("#help tr").length');
+    if (listed < 16) throw new Error(`the list of keys has ${listed} rows`);
+    return `${lines.join(', ')}; ${listed} keys listed`;
+  });
+
+  await check('controls by pointer and keyboard', async () => {
+    const lines = [];
+    const m = await rect('#mute');
+    await mouse(m.x, m.y);
+    lines.push(`mute clicked: muted ${await until('qm.muted', (v) => v, 'the mute button did not mute')}`);
+    await mouse(m.x, m.y);
+    await until('qm.muted', (v) => !v, 'the mute button did not unmute');
+    const v = await rect('#volume');
+    await mouse(v.left + v.width * 0.25, v.y);
+    const vol = await until('qm.volume', (x) => Math.abs(x - 0.25) < 0.1, 'the volume slider did not set the volume');
+    lines.push(`volume slider clicked at a quarter: ${vol}`);
+    await evaluate('(qm.volume = 1, document.querySelector("#speed").focus())');
+    await page.press('ArrowDown');
+    lines.push(`speed menu, arrow down: ${await until('qm.rate', (r) => r === 1.5, 'the speed menu did not go to 1.5x')}x`);
+    await evaluate('(qm.rate = 1, document.activeElement.blur())');
+    const k = await rect('#keys');
+    await mouse(k.x, k.y);
+    await until('!document.querySelector("#help").hidden', (x) => x, 'the ? button showed no list');
+    await mouse(k.x, k.y);
+    await until('document.querySelector("#help").hidden', (x) => x, 'the ? button left the list shown');
+    return lines.join(', ');
+  });
+
+  // The bar as assistive technology sees it, reached with Tab, moved by the arrows.
+  await check('seek bar is a slider, every control named', async () => {
+    await evaluate('(document.activeElement.blur(), qm.seek(83.5))');
+    let tabs = 0;
+    while (!(await evaluate('document.activeElement?.id === "bar"')) && tabs++ < 12) await page.press('Tab');
+    if (tabs > 12) throw new Error('Tab never reached the seek bar');
+    const ring = await evaluate(`getComputedStyle(document.querySelector('#bar')).outlineStyle`);
+    if (!ring || ring === 'none') throw new Error('no focus ring on the seek bar');
+    const t0 = await evaluate('qm.frameTime');
+    await page.press('ArrowUp');
+    await until('qm.frameTime', (t) => Math.abs(t - t0 - 5) < 0.02, 'ArrowUp on the bar did not move it 5 s on');
+    await page.press('ArrowDown');
+    await until('qm.frameTime', (t) => Math.abs(t - t0) < 0.02, 'ArrowDown on the bar did not move it 5 s back');
+    await sleep(100);   // the controls repaint
+    // A name for every control: as chromium's accessibility tree gives it, else as the page says.
+    const named = await (page.cdp ? page.cdp('Accessibility.getFullAXTree').then(({ nodes }) => nodes
+      .filter((n) => !n.ignored && ['button', 'slider', 'combobox', 'PopUpButton'].includes(n.role?.value))
+      .map((n) => [n.role.value, n.name?.value]))
+      : evaluate(`Array.from(document.querySelectorAll('#controls button, #controls input, #controls select, #bar'),
+        (c) => [c.getAttribute('role') || c.tagName, c.getAttribute('aria-label') || c.textContent.trim()])`));
+    const nameless = named.filter(([, name]) => !name);
+    if (named.length < 8 || nameless.length) throw new Error(`controls without a name: ${nameless.map(([r]) => r)}`);
+    const valueText = await evaluate('document.querySelector("#bar").getAttribute("aria-valuetext")');
+    const role = await evaluate('document.querySelector("#bar").getAttribute("role")');
+    const want = '1 minute 23, entry 17, dot wall: bands roll down the rows';
+    if (role !== 'slider' || valueText !== want)
+      throw new Error(`the bar is ${role} saying ${JSON.stringify(valueText)}, not ${JSON.stringify(want)}`);
+    return `Tab x ${tabs}, ring ${ring}, ${named.length} controls named; "${valueText}"`;
+  });
+
+  // 200 % zoom of this window: the same controls, none outside the window or over another.
+  await check('controls at 200 % zoom', async () => {
+    const [W, H] = WINDOW.map((n) => n / 2);
+    await page.viewport({ width: W, height: H, dpr: 2 });
+    try {
+      const boxes = await until(`innerWidth === ${W} && Array.from(document.querySelectorAll('#controls > *'), (c) => {
+        const r = c.getBoundingClientRect();
+        return [c.id, r.left, r.top, r.right, r.bottom];
+      })`, (x) => x, 'no layout at 200 %');
+      for (const [id, l, t, r, b] of boxes) {
+        if (l < 0 || t < 0 || r > W || b > H || r - l < 1) throw new Error(`#${id} at ${[l, t, r, b]} in ${W} x ${H}`);
+        const over = boxes.find(([o, l2, t2, r2, b2]) => o !== id && l < r2 && l2 < r && t < b2 && t2 < b);
+        if (over) throw new Error(`#${id} overlaps #${over[0]}`);
+      }
+      const bar = boxes.find(([id]) => id === 'bar');
+      return `${boxes.length} controls apart within ${W} x ${H}, the bar ${(bar[3] - bar[1]).toFixed(0)} px wide`;
+    } finally {
+      await page.viewport(null);
+      await page.waitFor(`innerWidth === ${WINDOW[0]}`, LIMIT_MS.load, 'the window kept its zoom');
+    }
+  });
+
+  // The preview over the bar at a moment is qm-capture's frame there, downscaled; a different
+  // moment's frame differs by more.
+  await check('seek preview from the storyboard', async () => {
+    const sb = await until('qm.storyboard', (x) => x, 'no storyboard loaded');
+    const bytes = await evaluate(`fetch(qm.storyboard.image).then((r) => r.blob()).then((b) => b.size)`);
+    if (bytes > 1.5e6 || sb.every > 2) throw new Error(`a picture every ${sb.every} s in ${bytes} bytes`);
+    const bar = await rect('#bar');
+    const d = await evaluate('qm.duration');
+    await mouse(bar.left + (bar.width * tA) / d, bar.y, ['move', 'move']);
+    await until('!document.querySelector("#tip").hidden && document.querySelector("#preview").offsetWidth',
+      (x) => x, 'no preview shown');
+    const [shown, want] = await evaluate(`(${PAGE_PREVIEW})(${JSON.stringify(h.ref(tA))})`);
+    const [, other] = await evaluate(`(${PAGE_PREVIEW})(${JSON.stringify(h.ref(tB))})`);
+    const [same, apart] = [meanDifference(shown, want), meanDifference(shown, other)];
+    const line = `${sb.count} pictures of ${sb.width} x ${sb.height} every ${sb.every} s, ${bytes} bytes; ` +
+      `the preview at ${tA} differs from its frame by ${same.toFixed(2)}, from ${tB}'s by ${apart.toFixed(2)}`;
+    if (!(same < PREVIEW_TOLERANCE && apart > PREVIEW_TOLERANCE)) throw new Error(line);
+    return line;
+  });
+  await check('without the storyboard the bar still seeks', async () => {
+    await h.startAt('without/storyboard.jpg/');
+    await page.waitFor('qm.frames > 0 && !qm.storyboard', LIMIT_MS.frames, 'no frame');
+    await evaluate('qm.pause()');
+    await sleep(1000);   // the storyboard's attempt over
+    const bar = await rect('#bar');
+    await mouse(bar.left + bar.width / 2, bar.y);
+    const d = await evaluate('qm.duration');
+    const t = await until('qm.frameTime', (x) => Math.abs(x - d / 2) < 1, 'a click mid-bar did not seek there');
+    const [preview, tip] = await evaluate('[document.querySelector("#preview").hidden, document.querySelector("#tip-text").textContent]');
+    if (!preview || !tip) throw new Error(`preview hidden ${preview}, tip ${JSON.stringify(tip)}`);
+    return `clicked mid-bar: at ${t.toFixed(2)} s; tip "${tip}" without a picture`;
+  });
+
+  await check('media session', async () => {
+    const [title, art] = await evaluate(`[navigator.mediaSession.metadata.title, navigator.mediaSession.metadata.artwork[0].src]`);
+    const ok = await evaluate(`fetch(${JSON.stringify(art)}).then((r) => r.ok && r.headers.get('Content-Type'))`);
+    if (!title || ok !== 'image/png') throw new Error(`title ${title}, artwork ${art}: ${ok}`);
+    const acts = [
+      ['play()', 'qm.paused', (v) => v === false],
+      ['pause()', 'qm.paused', (v) => v === true],
+      [`seekto({ seekTime: ${tA} })`, 'qm.frameTime', (v) => Math.abs(v - tA) < 0.02],
+      ['seekforward({})', 'qm.frameTime', (v) => Math.abs(v - tA - 10) < 0.02],
+      ['seekbackward({ seekOffset: 5 })', 'qm.frameTime', (v) => Math.abs(v - tA - 5) < 0.02],
+    ];
+    for (const [act, what, ok] of acts) {
+      await evaluate(`qm.mediaActions.${act}`);
+      await until(what, ok, `${act}: ${what} not as asked`);
+    }
+    return `"${title}", artwork ${art.split('/').pop()}; ${acts.map(([a]) => a.split('(')[0]).join(', ')} obeyed`;
+  });
+}
+
 async function main() {
   const opts = parseArgs(process.argv.slice(2));
   if (!opts) {
@@ -739,6 +1012,7 @@ async function main() {
     mounts = { '/ref/': opts.ref };
     const build = fs.readdirSync(opts.web).find((f) => /^[0-9a-f]{16}$/.test(f));
     const variants = { 'without/quiet_moss.mp3': null, 'without/quiet_moss.zaf': null,
+      'without/storyboard.jpg': null,
       'not-audio': ['quiet_moss.mp3', 'quiet_moss.zaf'] };
     const link = (from, to, skip) => {
       for (const f of fs.readdirSync(from).filter((f) => !skip(f)))

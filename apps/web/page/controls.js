@@ -1,7 +1,9 @@
 // The controls over the picture: play and pause, the seek bar with a mark and a name for each
-// scene entry, the time, a link to this moment, full screen, and the keys.
-import { $, demo, qm, timeText } from './qm.js';
-import { playAgain, seekBy, seekSoon, togglePlay } from './player.js';
+// scene entry and a preview of each moment, the time, the volume, the speed, a link to this
+// moment, full screen, the keys and their list, and the system's media controls.
+import { $, FPS, demo, here, qm, timeText } from './qm.js';
+import { RATES, playAgain, seekBy, seekSoon, setMuted, setRate, setVolume, stepFrame,
+  togglePlay } from './player.js';
 import { runtimeUp } from './runtime.js';
 
 // What each scene entry shows, for the seek bar's marks: one line per entry, 0 to 41, in the
@@ -52,11 +54,19 @@ const ENTRIES = [
 ];
 const stage = $('stage'), controls = $('controls'), bar = $('bar'), tip = $('tip');
 const clockText = $('clock'), playButton = $('play'), fullButton = $('full');
+const preview = $('preview'), tipText = $('tip-text'), help = $('help');
 
 function entryAt(t) {
   let e = 0;
   while (e < 41 && demo.starts[e + 1] <= t) e++;
   return { entry: e, text: `${e} · ${ENTRIES[e]}` };
+}
+
+// The bar's value as a screen reader says it: "1 minute 23, entry 17, dot wall: bands …".
+function spokenTime(t) {
+  const m = Math.floor(t / 60), s = Math.floor(t % 60), e = entryAt(t).entry;
+  const time = m ? `${m} minute${m > 1 ? 's' : ''} ${s}` : `${s} second${s === 1 ? '' : 's'}`;
+  return `${time}, entry ${e}, ${ENTRIES[e]}`;
 }
 
 runtimeUp.then(() => {
@@ -115,7 +125,9 @@ let shownText = '';
   const t = scrub ? scrub.t : Math.min(still ? qm.clock : Math.floor(qm.clock), qm.duration);
   const state = qm.ended ? 'ended' : qm.paused ? 'paused' : 'playing';
   const doing = demo.seeking ? 'seeking… ' : demo.buffering ? 'buffering… ' : '';
-  const text = `${doing}${timeText(t)} / ${timeText(qm.duration)}`;
+  // Paused, the frame's number too: the frame steps move it.
+  const frame = still && !demo.seeking && !demo.buffering && !scrub ? ` · frame ${Math.round(qm.frameTime * FPS)}` : '';
+  const text = `${doing}${timeText(t)} / ${timeText(qm.duration)}${frame}`;
   const arrived = qm.duration ? Math.floor((1000 * qm.arrived) / qm.duration) / 1000 : 0;
   if (text + state + arrived === shownText) return;
   shownText = text + state + arrived;
@@ -123,7 +135,7 @@ let shownText = '';
   $('arrived').style.transform = `scaleX(${arrived})`;
   $('fill').style.transform = `scaleX(${qm.duration ? t / qm.duration : 0})`;
   bar.setAttribute('aria-valuenow', t.toFixed(1));
-  bar.setAttribute('aria-valuetext', `${timeText(t)}, ${entryAt(t).text}`);
+  bar.setAttribute('aria-valuetext', spokenTime(t));
   if (playButton.dataset.state === state) return;
   playButton.dataset.state = state;
   const name = { ended: 'play again', paused: 'play', playing: 'pause' }[state];
@@ -143,7 +155,16 @@ const pointedTime = (e) => {
   return mark ? demo.starts[mark.dataset.entry] : barTime(e.clientX);
 };
 function showTip(x, t) {
-  tip.textContent = `${timeText(t)} · ${entryAt(t).text}`;
+  tipText.textContent = `${timeText(t)} · ${entryAt(t).text}`;
+  // Above, the moment's picture from the storyboard once that has come in (the nearest it holds).
+  const sb = qm.storyboard;
+  preview.hidden = !sb;
+  if (sb) {
+    const i = Math.min(Math.round(t / sb.every), sb.count - 1);
+    Object.assign(preview.style, { width: `${sb.width}px`, height: `${sb.height}px`,
+      backgroundImage: `url(${sb.image})`,
+      backgroundPosition: `${-(i % sb.columns) * sb.width}px ${-Math.floor(i / sb.columns) * sb.height}px` });
+  }
   tip.hidden = false;
   // Kept within the window: on a phone the bar runs from edge to edge.
   const half = tip.offsetWidth / 2;
@@ -178,7 +199,9 @@ bar.addEventListener('pointerleave', () => scrub || (tip.hidden = true));
 // ---- buttons and keys --------------------------------------------------------------------------
 
 // A clicked control keeps no focus: Space is the page's key, not the button's.
-controls.addEventListener('click', (e) => e.detail && document.activeElement?.blur());
+// A menu keeps it to open.
+controls.addEventListener('click', (e) => e.detail && e.target.tagName !== 'SELECT' &&
+  document.activeElement?.blur());
 $('again').addEventListener('click', () => document.activeElement?.blur());
 
 playButton.addEventListener('click', togglePlay);
@@ -197,37 +220,114 @@ $('link').addEventListener('click', () => {
   const query = new URLSearchParams(location.search);
   query.set('t', qm.clock.toFixed(2));
   qm.link = `${location.origin}${location.pathname}?${query}`;
-  const said = () => showTip(bar.getBoundingClientRect().right, qm.clock);
-  navigator.clipboard?.writeText(qm.link).then(() => {
-    said();
-    tip.textContent = 'link copied';
-  }, () => {
-    said();
-    tip.textContent = qm.link;
-  });
+  const say = (text) => {
+    showTip(bar.getBoundingClientRect().right, qm.clock);
+    preview.hidden = true;
+    tipText.textContent = text;
+  };
+  navigator.clipboard?.writeText(qm.link).then(() => say('link copied'), () => say(qm.link));
 });
+
+// The volume, mute and speed controls show the player's values, however they were set.
+for (const r of RATES) $('speed').add(new Option(`${r}×`, r, false, r === 1));
+stage.addEventListener('playerchange', () => {
+  $('speed').value = qm.rate;
+  $('volume').value = qm.volume;
+  const name = qm.muted ? 'unmute' : 'mute';
+  $('mute').dataset.state = name;
+  $('mute').setAttribute('aria-label', name);
+  $('mute').title = `${name} (M)`;
+});
+stage.dispatchEvent(new Event('playerchange'));
+$('speed').addEventListener('change', (e) => setRate(e.target.value));
+$('volume').addEventListener('input', (e) => {
+  setVolume(e.target.value);
+  if (qm.muted) setMuted(false);
+});
+const toggleMute = () => setMuted(!qm.muted);
+$('mute').addEventListener('click', toggleMute);
+const rateBy = (d) => setRate(RATES[Math.min(Math.max(RATES.indexOf(qm.rate) + d, 0), RATES.length - 1)]);
+
+// Every key, with what the list shown by `?` says of it. The keys act once the demo has
+// started, except those marked early.
+const toggleHelp = () => (help.hidden = !help.hidden);
+const KEYS = [
+  [[' '], 'Space', 'play / pause', togglePlay],
+  [['k', 'K'], 'K', 'play / pause', togglePlay],
+  [['ArrowLeft'], '←', '5 s back', () => seekBy(-5)],
+  [['ArrowRight'], '→', '5 s on', () => seekBy(5)],
+  [['j', 'J'], 'J', '10 s back', () => seekBy(-10)],
+  [['l', 'L'], 'L', '10 s on', () => seekBy(10)],
+  [[','], ',', 'one frame back (pauses)', () => stepFrame(-1)],
+  [['.'], '.', 'one frame on (pauses)', () => stepFrame(1)],
+  [['Home'], 'Home', 'to the start', () => seekSoon(0)],
+  [['End'], 'End', 'to the last second', () => seekSoon(qm.duration - 1)],
+  [[...'0123456789'], '0 … 9', 'to 0 % … 90 % of the demo', (key) => seekSoon((qm.duration * key) / 10)],
+  [['<'], 'Shift + ,', 'slower', () => rateBy(-1), true],
+  [['>'], 'Shift + .', 'faster', () => rateBy(1), true],
+  [['m', 'M'], 'M', 'mute / unmute', toggleMute, true],
+  [['f', 'F'], 'F', 'full screen', toggleFullscreen, true],
+  [['?'], '?', 'show / hide this list', toggleHelp, true],
+  // In full screen the browser's own Escape leaves it first.
+  [['Escape'], 'Esc', 'hide this list, or end the demo',
+    () => (help.hidden ? document.fullscreenElement || Module._qm_escape() : toggleHelp()), true],
+];
+const keyTable = new Map(KEYS.flatMap(([keys, , , act, early]) => keys.map((k) => [k, { act, early }])));
+for (const [, label, what] of KEYS) {
+  const row = help.querySelector('tbody').insertRow();
+  row.insertCell().textContent = label;
+  row.insertCell().textContent = what;
+}
+$('keys').addEventListener('click', toggleHelp);
+
+// While focused, the bar is a slider: the arrow keys move it (the page's own arrows do too).
+const SLIDER_KEYS = { ArrowUp: 'ArrowRight', ArrowDown: 'ArrowLeft' };
+// A focused form control keeps the keys it uses itself.
+const OWN_KEYS = { BUTTON: [' ', 'Enter'], SELECT: [' ', 'Enter', 'ArrowUp', 'ArrowDown'],
+  INPUT: [' ', 'ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight', 'Home', 'End'] };
 
 document.addEventListener('keydown', (e) => {
   if (e.ctrlKey || e.altKey || e.metaKey) return;
   // Tab brings hidden controls back before it moves into them.
   if (e.key === 'Tab') return showControls();
-  const keys = {
-    ' ': togglePlay,
-    ArrowLeft: () => seekBy(-5),
-    ArrowRight: () => seekBy(5),
-    Home: () => seekSoon(0),
-    f: toggleFullscreen,
-    F: toggleFullscreen,
-    // In full screen the browser's own Escape leaves it first.
-    Escape: () => document.fullscreenElement || Module._qm_escape(),
-  };
-  const act = keys[e.key];
-  if (!act || (!demo.started && act !== toggleFullscreen)) return;
+  if (OWN_KEYS[e.target.tagName]?.includes(e.key)) return;
+  const key = (e.target === bar && SLIDER_KEYS[e.key]) || e.key;
+  const k = keyTable.get(key);
+  if (!k || (!demo.started && !k.early)) return;
   e.preventDefault();
   showControls();
   // A held key seeks on, but toggles only once.
-  if (e.repeat && (act === togglePlay || act === toggleFullscreen)) return;
-  act();
+  if (e.repeat && (k.act === togglePlay || k.act === toggleFullscreen || k.act === toggleHelp ||
+    k.act === toggleMute)) return;
+  k.act(key);
 });
 
-Object.assign(qm, { entryAt });
+// The system's media controls (media keys, a phone's lock screen): the title, the logo, and
+// play, pause and seeks.
+const mediaActions = {
+  play: () => (qm.paused || qm.ended) && togglePlay(),
+  pause: () => !qm.paused && !qm.ended && togglePlay(),
+  seekbackward: (d) => seekBy(-(d?.seekOffset || 10)),
+  seekforward: (d) => seekBy(d?.seekOffset || 10),
+  seekto: (d) => seekSoon(d.seekTime),
+};
+if ('mediaSession' in navigator) {
+  navigator.mediaSession.metadata = new MediaMetadata({ title: 'quiet moss',
+    artist: 'a five-minute demo in moss and peach',
+    artwork: [{ src: here('icon-512.png'), sizes: '512x512', type: 'image/png' }] });
+  for (const [action, handler] of Object.entries(mediaActions)) {
+    try {
+      navigator.mediaSession.setActionHandler(action, (d) => demo.started && handler(d));
+    } catch {}   // an action this browser does not know
+  }
+  stage.addEventListener('playerchange', () => {
+    navigator.mediaSession.playbackState = !demo.started ? 'none' : qm.paused || qm.ended ? 'paused' : 'playing';
+    if (!demo.started || !qm.duration) return;
+    try {
+      navigator.mediaSession.setPositionState({ duration: qm.duration, playbackRate: qm.rate,
+        position: Math.min(qm.clock, qm.duration) });
+    } catch {}
+  });
+}
+
+Object.assign(qm, { entryAt, mediaActions });

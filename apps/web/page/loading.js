@@ -193,6 +193,20 @@ Object.defineProperty(qm, 'arrived', {
   },
 });
 
+// The seek bar's previews: storyboard.json says how the pictures lie in its sheet, one every
+// `every` seconds from 0. Fetched once the demo's files are in, so that it never delays the
+// start or the music; without it (qm.storyboard stays null) the bar works as before.
+if (soundtrack) soundtrack.fetched.then(async () => {
+  const res = await fetch(here('storyboard.json'));
+  if (!res.ok) throw new Error(`HTTP ${res.status}`);
+  const sheet = await res.json();
+  sheet.image = new URL(sheet.image, res.url).href;
+  const img = new Image();
+  img.src = sheet.image;
+  await img.decode();
+  qm.storyboard = sheet;
+}).catch((e) => console.warn(`no previews on the seek bar: ${e.message}`));
+
 export function enableStart() {
   if (!demo.runtime || !filesIn || qm.error) return;
   $('loading').hidden = true;

@@ -1,7 +1,7 @@
-// The player's clock and its music: start, pause, resume, seeks one after another, the end, and
-// the demo clock kept on the soundtrack's time, held at its frame while the music it needs is
-// still on its way. Every change of state is announced to the controls as a 'playerchange'
-// event on the stage.
+// The player's clock and its music: start, pause, resume, seeks one after another, frame steps,
+// the end, the speed, the volume, and the demo clock kept on the soundtrack's time, held at its
+// frame while the music it needs is still on its way. Every change of state is announced to the
+// controls as a 'playerchange' event on the stage.
 import { $, FPS, demo, params, qm, timeText } from './qm.js';
 import { CANNOT_PLAY, fail, soundtrack } from './loading.js';
 import { restartRuntime } from './runtime.js';
@@ -24,11 +24,13 @@ startButton.addEventListener('click', async () => {
 
 // The runtime's player from demo time t, the clock running once the music plays.
 async function startAt(t) {
+  Module._qm_rate(sound.rate);
   if (Module._qm_start(t)) return;
   // Played once under the viewer's click, the soundtrack may play later without one (the
   // scenes start it after the loading sequence, seconds after the click).
   const a = qm.audio?.[0];
   if (a) {
+    tune(a);
     a.play().catch(() => {});
     a.pause();
   }
@@ -192,6 +194,68 @@ async function seekNow(t, grab) {
   return t;
 }
 
+// One frame on (+1) or back (-1) from the frame on screen, or from the step still waiting,
+// paused: the frame qm-capture draws for that frame's time (read back when grab is set).
+let stepTo = null, stepping;
+export function stepFrame(by, grab = false) {
+  if (!demo.started) return Promise.resolve();
+  if (!qm.paused) pause();
+  const waiting = stepTo !== null, last = Math.round(lastFrameTime() * FPS);
+  stepTo = Math.min(Math.max((stepTo ?? Math.round(qm.frameTime * FPS)) + by, 0), last);
+  if (waiting) return stepping;   // the step still waiting goes this far instead
+  return (stepping = queueSeek(() => {
+    const k = stepTo;
+    stepTo = null;
+    return k / FPS;
+  }, grab));
+}
+
+// The speed, the volume and mute: the clock and the music follow the speed at once (the music
+// at its own pitch); the volume and mute are remembered across visits.
+export const RATES = [0.25, 0.5, 1, 1.5, 2];
+const remembered = (key, fallback) => {
+  try {
+    return JSON.parse(localStorage.getItem(key)) ?? fallback;
+  } catch {
+    return fallback;
+  }
+};
+const remember = (key, value) => {
+  try {
+    localStorage.setItem(key, JSON.stringify(value));
+  } catch {}   // storage off: this visit only
+};
+const volume = remembered('qm.volume', 1);
+const sound = { rate: 1, volume: volume >= 0 && volume <= 1 ? volume : 1,
+  muted: remembered('qm.muted', false) === true };
+
+// Only what differs: chromium takes a moment over a rate or pitch setting even when unchanged,
+// and a resume would start the music late.
+function tune(a) {
+  const want = { preservesPitch: true, defaultPlaybackRate: sound.rate, playbackRate: sound.rate,
+    volume: sound.volume, muted: sound.muted };
+  for (const [key, value] of Object.entries(want)) if (a[key] !== value) a[key] = value;
+}
+
+function setSound(key, value) {
+  sound[key] = value;
+  if (key !== 'rate') remember(`qm.${key}`, value);
+  else if (demo.started) Module._qm_rate(value);   // else the start passes it on
+  const a = qm.audio?.[0];
+  if (a) tune(a);
+  changed();
+}
+
+export const setRate = (r) => {
+  if (!RATES.includes(Number(r))) throw new Error(`rate wants one of ${RATES.join(', ')}`);
+  setSound('rate', Number(r));
+};
+export const setVolume = (v) => {
+  if (!(v >= 0 && v <= 1)) throw new Error('volume wants a number from 0 to 1');
+  setSound('volume', Number(v));
+};
+export const setMuted = (m) => setSound('muted', Boolean(m));
+
 export function playAgain() {
   qm.paused = false;
   return queueSeek(0);
@@ -228,4 +292,9 @@ setInterval(() => {
   }
 }, 250);
 
-Object.assign(qm, { seek: queueSeek, play: resume, pause, end: ended });
+Object.assign(qm, { seek: queueSeek, play: resume, pause, end: ended, step: stepFrame });
+Object.defineProperties(qm, {
+  rate: { get: () => sound.rate, set: setRate, enumerable: true },
+  volume: { get: () => sound.volume, set: setVolume, enumerable: true },
+  muted: { get: () => sound.muted, set: setMuted, enumerable: true },
+});

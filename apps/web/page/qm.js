@@ -1,7 +1,8 @@
 // What every part of the page shares: its elements and query, the player's state, and window.qm,
 // what the demo reports to the page and what the page's tests and other checks read. The other
-// modules add qm's functions: loading.js fail, ready and arrived, layout.js drawingSize and fitCanvas,
-// player.js seek, play, pause and end, controls.js entryAt.
+// modules add qm's functions: loading.js fail, ready and arrived, layout.js drawingSize and
+// fitCanvas, player.js seek, play, pause, end, step, rate, volume and muted, controls.js entryAt
+// and mediaActions.
 export const $ = (id) => document.getElementById(id);
 export const params = new URLSearchParams(location.search);
 export const oneFrame = params.has('at');   // only the frame at ?at=T, no player
@@ -34,6 +35,7 @@ export const qm = window.qm = {
   error: null,        // the one line shown when something failed
   seekMs: [],         // how long each seek's skip took, in ms
   nudges: 0,          // times the demo clock was moved onto the music's time
+  storyboard: null,   // the seek bar's preview sheet, once loaded (storyboard.json)
   get clock() { return demo.started ? Module._qm_clock() : 0; },
   // The soundtrack's position as demo time.
   get musicTime() {
