@@ -218,7 +218,14 @@ async function bidiPage(port) {
     if (preloaded) await send('script.removePreloadScript', { script: preloaded });
     preloaded = preload ? (await send('script.addPreloadScript',
       { functionDeclaration: `() => { ${preload} }` })).script : null;
-    await send('browsingContext.navigate', { context, url, wait: 'complete' });
+    // Waiting on the navigation itself (wait: 'complete') now and then never returns here,
+    // though the page loads: the new document is asked instead, marked apart from the old one.
+    await withTimeout(page.evaluate('window.qmOldPage = true'), 5000, 'marking').catch(() => {});
+    await send('script.evaluate', { target: { context }, awaitPromise: false, resultOwnership: 'none',
+      expression: `location.assign(${JSON.stringify(url)})` });
+    const loaded = `!window.qmOldPage && document.readyState === 'complete' && location.href === ${JSON.stringify(new URL(url).href)}`;
+    await withTimeout(poll(() => withTimeout(page.evaluate(loaded), 5000, 'asking'), LIMIT_MS.command + 1000,
+      'loading'), LIMIT_MS.command, `loading ${url}`);
   };
   // The value through JSON, as DevTools' returnByValue gives it.
   page.evaluate = async (expression) => {

@@ -36,11 +36,12 @@ async function startAt(t) {
   }
   // A soundtrack that stops decoding half-way stops the demo with a word. Firefox without a
   // sound device reports an error of its output too, then plays on by its own clock: music
-  // that moves on is kept.
+  // that moves on is kept, and so is music the page itself stopped meanwhile (a pause, a lost
+  // picture), which the next start tries again.
   qm.audio?.[0]?.addEventListener('error', async () => {
     const a = qm.audio[0], from = a.currentTime;
     await new Promise((resolve) => setTimeout(resolve, 1000));
-    if (!a.paused && a.currentTime > from) return;
+    if (a.currentTime > from || qm.paused || qm.ended || qm.error || demo.seeking) return;
     hold();
     fail(CANNOT_PLAY);
   });
@@ -277,23 +278,32 @@ function ended(holdMs) {
   }, holdMs);
 }
 
-// The demo clock follows the music: a small difference moves the clock. Music that stopped is
+// The demo clock follows the music: a small difference moves the clock, by the median of the
+// last three readings (Firefox without a sound device reports the music's time by a coarse
+// clock, up to 130 ms off either way from one reading to the next). Music that stopped is
 // started again where the clock is; music far off (started late by the scenes after a hidden
 // tab, say), or played up to where it has arrived, is put there with the clock held until it
 // plays. Music still seeking is left to arrive.
+let drifts = [];
 setInterval(() => {
   const a = qm.audio?.[0], c = qm.clock;
-  if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2) return;
-  if (demo.buffering) return;   // already waiting for it
+  if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2 ||
+      demo.buffering || a.seeking) {
+    drifts = [];
+    return;
+  }
   const drift = a.currentTime + demo.musicOrigin - c;
   if (a.paused) {
     runWithMusic();
   } else if (Math.abs(drift) > 1 || !soundtrack.in(a.currentTime, 0.25)) {
     hold();
     runWithMusic();
-  } else if (!a.seeking && Math.abs(drift) > 0.03) {
-    Module._qm_nudge(drift);
+  } else if ((drifts = [...drifts.slice(-2), drift]).length === 3) {
+    const typical = [...drifts].sort((x, y) => x - y)[1];
+    if (Math.abs(typical) <= 0.03) return;
+    Module._qm_nudge(typical);
     qm.nudges++;
+    drifts = [];
   }
 }, 250);
 

@@ -6,6 +6,7 @@ import { AGAIN, archive, enableStart, fail } from './loading.js';
 
 let compiled = null;     // the WebAssembly module, compiled once
 let instanceUp = null;   // resolves the start under way, once its first frame is drawn
+let starting = null;     // that start's Module: window.Module once it is up
 let firstUp;
 // Resolves once the first runtime is up: the entries' starts are known, the first frame drawn.
 export const runtimeUp = new Promise((resolve) => (firstUp = resolve));
@@ -33,6 +34,9 @@ function instantiateWasm(imports, receive) {
 
 // Called by the runtime's main once its first frame is drawn.
 function ready() {
+  // Until now the page's calls went to the old runtime, stopped where it was lost: the new one
+  // cannot answer before it is up.
+  window.Module = starting;
   if (!demo.runtime) {
     demo.runtime = true;
     for (let e = 0; e <= 42; e++) demo.starts.push(Module._qm_entry_start(e));
@@ -54,7 +58,7 @@ export async function startRuntime(canvas) {
     return new Promise(() => {});
   }
   const up = new Promise((resolve) => (instanceUp = resolve));
-  window.Module = {
+  starting = {
     canvas,
     // The page has the keys; SDL listens on the canvas, which never has the focus.
     keyboardListeningElement: canvas,
@@ -65,7 +69,8 @@ export async function startRuntime(canvas) {
     instantiateWasm,
     onAbort: (what) => fail(`The demo stopped on an error (${what}): ${AGAIN}`),
   };
-  QuietMoss(window.Module).catch(() => {});   // onAbort has said why
+  window.Module ??= starting;
+  QuietMoss(starting).catch(() => {});   // onAbort has said why
   return up;
 }
 
