@@ -4,7 +4,7 @@
 //   const browser = await launch('chromium' | 'firefox', { profile, flags, onRestart });
 //   browser.page: open(url, { preload }), navigate(url), evaluate(expr), waitFor(expr, ms, what),
 //     press(key), mouse(type, x, y), touch(points), viewport(v | null), errors, and lacks: what
-//     the driver cannot do in that browser ('fullscreen')
+//     the driver cannot do in that browser ('fullscreen', 'keyboard focus')
 //   browser.version, browser.quit() (asks, then kills), browser.close() (kills)
 'use strict';
 const childProcess = require('child_process');
@@ -255,9 +255,8 @@ async function bidiPage(port) {
   page.version = `Firefox/${session.capabilities.browserVersion}`;
   page.quit = () => send('browser.close');
   // Found here: WebDriver's keys give a page no user activation, so full screen is refused, and
-  // after a refused request, a preload script, a clipboard write or a Tab, the next navigation
-  // may never complete (a fresh tab does no better).
-  page.lacks = ['fullscreen'];
+  // its Tab moves the focus without it counting as the keyboard's (no :focus-visible).
+  page.lacks = ['fullscreen', 'keyboard focus'];
   return page;
 }
 
