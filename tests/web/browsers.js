@@ -1,7 +1,7 @@
 // The two browsers the page is tested in, behind one small page interface: chromium over its
 // DevTools protocol, Firefox over WebDriver BiDi, both on a WebSocket. Node's standard library
 // only.
-//   const browser = await launch('chromium' | 'firefox', { profile, flags, onRestart });
+//   const browser = await launch('chromium' | 'firefox', { profile, flags });
 //   browser.page: open(url, { preload }), navigate(url), evaluate(expr), waitFor(expr, ms, what),
 //     press(key), mouse(type, x, y), touch(points), viewport(v | null), errors, and lacks: what
 //     the driver cannot do in that browser ('fullscreen', 'keyboard focus')
@@ -17,7 +17,7 @@ const LIMIT_MS = { launch: 30e3, command: 30e3 };
 
 function withTimeout(promise, ms, what) {
   let timer;
-  const error = Object.assign(new Error(`${what}: nothing within ${ms / 1000} s`), { timedOut: true });
+  const error = new Error(`${what}: nothing within ${ms / 1000} s`);
   const expiry = new Promise((_, reject) => (timer = setTimeout(reject, ms, error)));
   return Promise.race([promise, expiry]).finally(() => clearTimeout(timer));
 }
@@ -296,7 +296,6 @@ const BROWSERS = {
     },
     port: (profile) => JSON.parse(fs.readFileSync(path.join(profile, 'WebDriverBiDiServer.json'))).ws_port,
     page: bidiPage,
-    wedges: true,
   },
 };
 
@@ -333,33 +332,11 @@ async function start(name, profile, flags) {
   }
 }
 
-// The browser's page behind a page that outlives it: where the browser is known to wedge its
-// navigations (Firefox under WebDriver, now and then, after a page that was left busy), a
-// navigation that never completes is tried once more in a fresh browser on a fresh profile, and
-// onRestart hears of it. Anything else that goes wrong is the page's to answer for.
-async function launch(name, { profile, flags = [], onRestart = () => {} }) {
+// A browser of this kind on a fresh profile, with its page ready for the checks.
+async function launch(name, { profile, flags = [] }) {
   if (!BROWSERS[name]) throw new Error(`no browser called ${name}`);
-  let current = await start(name, profile, flags);
-  let restarts = 0;
-  const page = { get errors() { return current.page.errors; }, lacks: current.page.lacks };
-  for (const method of ['evaluate', 'press', 'mouse', 'touch', 'viewport', 'send'])
-    page[method] = (...args) => current.page[method](...args);
-  Object.defineProperty(page, 'events', { get: () => current.page.events });
-  page.navigate = async (url, preload) => {
-    try {
-      return await current.page.navigate(url, preload);
-    } catch (e) {
-      if (!BROWSERS[name].wedges || !e.timedOut) throw e;
-      onRestart(`${name} restarted: ${e.message}`);
-      await current.quit();
-      const fresh = `${profile}-${++restarts}`;
-      fs.mkdirSync(fresh);
-      current = await start(name, fresh, flags);
-      return current.page.navigate(url, preload);
-    }
-  };
-  return { page: finishPage(page), version: current.page.version, close: () => current.close(),
-    quit: () => current.quit() };
+  const { page, close, quit } = await start(name, profile, flags);
+  return { page: finishPage(page), version: page.version, close, quit };
 }
 
 module.exports = { launch, poll, withTimeout };

@@ -1007,7 +1007,7 @@ async function main() {
   // A browser of the kind under test on a fresh profile, with flags of its own.
   const launchBrowser = async (flags = []) => {
     const profile = fs.mkdtempSync(path.join(scratch, 'profile-'));
-    const b = await launch(opts.browser, { profile, flags, onRestart: (why) => console.log(`NOTE  ${why}`) });
+    const b = await launch(opts.browser, { profile, flags });
     browsers.push(b);
     return b;
   };

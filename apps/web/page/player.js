@@ -279,8 +279,8 @@ function ended(holdMs) {
 }
 
 // The demo clock follows the music: a small difference moves the clock, by the median of the
-// last three readings (Firefox without a sound device reports the music's time by a coarse
-// clock, up to 130 ms off either way from one reading to the next). Music that stopped is
+// last five readings, 0.1 s apart (Firefox without a sound device reports the music's time by a
+// coarse clock, up to 130 ms off either way from one reading to the next). Music that stopped is
 // started again where the clock is; music far off (started late by the scenes after a hidden
 // tab, say), or played up to where it has arrived, is put there with the clock held until it
 // plays. Music still seeking is left to arrive.
@@ -298,14 +298,14 @@ setInterval(() => {
   } else if (Math.abs(drift) > 1 || !soundtrack.in(a.currentTime, 0.25)) {
     hold();
     runWithMusic();
-  } else if ((drifts = [...drifts.slice(-2), drift]).length === 3) {
-    const typical = [...drifts].sort((x, y) => x - y)[1];
+  } else if ((drifts = [...drifts.slice(-4), drift]).length === 5) {
+    const typical = [...drifts].sort((x, y) => x - y)[2];
     if (Math.abs(typical) <= 0.03) return;
     Module._qm_nudge(typical);
     qm.nudges++;
     drifts = [];
   }
-}, 250);
+}, 100);
 
 Object.assign(qm, { seek: queueSeek, play: resume, pause, end: ended, step: stepFrame });
 Object.defineProperties(qm, {
