@@ -38,9 +38,14 @@ constexpr const char *usage_text =
     "                                  its start, wrapping within short entries; per entry the\n"
     "                                  median and p99 frame time and fps; then 'min fps' and\n"
     "                                  'total' (the wall time of the whole run)\n"
+    "  --bench --from T0 --to T1 [--fps F] [--json]\n"
+    "                                  draw the frames an export of that range writes, but\n"
+    "                                  neither read back nor encode them: the same table for\n"
+    "                                  the entries they belong to, then 'render' (their\n"
+    "                                  drawing time in all) and 'total'\n"
     "\n"
     "Options:\n"
-    "  --fps F      frames per second (default 60; --bench always uses 60)\n"
+    "  --fps F      frames per second (default 60; --bench over the entries uses 60)\n"
     "  --size WxH   the output's size in pixels, each from 64 to 7680 (default 640x480):\n"
     "               the 4:3 picture, the largest that fits, centred between black bars\n"
     "  --data DIR   folder holding quiet_moss.zaf and quiet_moss.mp3 (default: the folder\n"
@@ -182,17 +187,18 @@ Options CommandLine_Parse(int argc, char **argv)
     if (optind < argc)
         throw PlayerError(std::string("unexpected argument '") + argv[optind] + "'");
 
-    int modes = !o.at.empty() + (o.from || o.to) + o.bench + !o.contact_sheet.empty();
+    const bool range = o.from || o.to;
+    int modes = !o.at.empty() + (range && !o.bench) + o.bench + !o.contact_sheet.empty();
     if (modes == 0)
         throw PlayerError(
             "nothing to do: give --at, --from/--to, --contact-sheet or --bench (see --help)");
     if (modes > 1)
         throw PlayerError("give only one of --at, --from/--to, --contact-sheet and --bench");
-    if ((o.from || o.to) && !(o.from && o.to))
+    if (range && !(o.from && o.to))
         throw PlayerError("--from and --to go together");
     if (o.from && *o.to <= *o.from)
         throw PlayerError("--to must come after --from");
-    if ((!o.at.empty() || o.from) && o.out.empty())
+    if ((!o.at.empty() || (o.from && !o.bench)) && o.out.empty())
         throw PlayerError("--out is required with --at and --from/--to");
     if ((o.bench || !o.contact_sheet.empty()) && !o.out.empty())
         throw PlayerError("--out has no meaning with --bench or --contact-sheet");
@@ -203,7 +209,9 @@ Options CommandLine_Parse(int argc, char **argv)
         throw PlayerError("--frames goes with --bench");
     if (o.json && !o.bench)
         throw PlayerError("--json goes with --bench");
-    if (o.bench && o.fps)
+    if (o.frames && range)
+        throw PlayerError("--frames goes with --bench over the entries, not with --from/--to");
+    if (o.bench && o.fps && !range)
         throw PlayerError("--bench always runs at 60 fps; leave out --fps");
     return o;
 }

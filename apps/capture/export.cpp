@@ -300,16 +300,22 @@ void Export_FramesAt(const Options &o)
 // ---------------------------------------------------------------------------------------------
 // --from/--to
 
-void Export_Range(const Options &o)
+std::pair<int64_t, int64_t> Export_RangeFrames(const Options &o)
 {
-    double fps = Player_Fps();
-    int64_t k0 = Player_FrameIndex(*o.from, fps);
-    int64_t k1 = Player_FrameIndex(*o.to, fps);   // first frame not written
+    int64_t k0 = Player_FrameIndex(*o.from, Player_Fps());
+    int64_t k1 = Player_FrameIndex(*o.to, Player_Fps());
     if (k1 <= k0)
         throw PlayerError("no frame lies between --from and --to at this frame rate");
     if (*o.from >= demo_end())
         throw PlayerError("--from lies past the end of the demo (" +
                           format("%.3f", demo_end()) + " s)");
+    return {k0, k1};
+}
+
+void Export_Range(const Options &o)
+{
+    const double fps = Player_Fps();
+    const auto [k0, k1] = Export_RangeFrames(o);   // k1: the first frame not written
     const bool video = o.video;
     std::string fps_text = format("%.9g", fps);
     std::string size_text = std::to_string(Output_Width()) + "x" + std::to_string(Output_Height());

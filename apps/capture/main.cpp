@@ -43,16 +43,15 @@ int main(int argc, char **argv)
                 throw PlayerError("cannot write " + o.contact_sheet + ": no folder " +
                                   parent.string());
         }
-        Capture_Open(PlayerSetup{o.data_dir, o.bench ? 60.0 : o.fps.value_or(60.0), o.width,
-                                 o.height});
+        Capture_Open(PlayerSetup{o.data_dir, o.fps.value_or(60.0), o.width, o.height});
         if (!o.at.empty())
             Export_FramesAt(o);
+        else if (o.bench)
+            Bench_Run(o, started);
         else if (o.from)
             Export_Range(o);
-        else if (!o.contact_sheet.empty())
-            ContactSheet_Write(o);
         else
-            Bench_Run(o, started);
+            ContactSheet_Write(o);
     } catch (const std::exception &e) {
         fprintf(stderr, "qm-capture: %s\n", e.what());
         return 1;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -34,9 +35,12 @@ Options CommandLine_Parse(int argc, char **argv);
 void Export_FramesAt(const Options &o);
 // --from/--to: every frame of the range as a PNG sequence, or as a video with the soundtrack.
 void Export_Range(const Options &o);
+// The range's frames [first, end) at the player's frame rate; throws if none lies in the demo.
+std::pair<int64_t, int64_t> Export_RangeFrames(const Options &o);
 
 // --contact-sheet: one labelled thumbnail per entry, from its middle.
 void ContactSheet_Write(const Options &o);
 
-// --bench: every entry's frame times, as a table or JSON; started is when the program began.
+// --bench: every entry's frame times, or with --from/--to those of the range's frames, as a
+// table or JSON; started is when the program began.
 void Bench_Run(const Options &o, std::chrono::steady_clock::time_point started);

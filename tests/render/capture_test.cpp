@@ -265,6 +265,42 @@ TEST(CaptureCommand, BenchPrintsOneRowPerEntryAndTheSummary)
     EXPECT_EQ(summaries, 2) << r.output;
 }
 
+// Over a range the bench draws the frames an export of it writes, no more and no fewer, and
+// times them by the entry they belong to. At 10 fps, --from 1.4 --to 1.6 is frames 14 and 15;
+// entry 1 starts at 1.4545 s, on frame 15.
+TEST(CaptureCommand, BenchOverARangeTimesItsFramesByEntry)
+{
+    const std::string range = capture_bin + " --bench --from 1.4 --to 1.6 --fps 10";
+    // (extra arguments, a line for the frames drawn, an entry's row, the total drawing time)
+    const std::tuple<std::string, std::regex, std::regex, std::regex> cases[] = {
+        {"", std::regex(R"(# 2 frames from 1.4 s to 1.6 s at 10 fps, 640 x 480)"),
+         std::regex(R"(\s*(\d+)\s+\S+\s+\d+\.\d+\s+\d+\.\d+\s+\d+\.\d+)"),
+         std::regex(R"(render: (\d+\.\d+) s)")},
+        {" --json", std::regex(R"(  "frames": 2,)"),
+         std::regex(R"(\s*\{"entry": (\d+), .*\}(,)?)"),
+         std::regex(R"(  "render_s": (\d+\.\d+),)")},
+    };
+    for (const auto &[extra, frames, row, render] : cases) {
+        ProcessResult r = Run_Command(range + extra + " 2>/dev/null");
+        ASSERT_EQ(r.status, 0) << extra << r.output;
+        std::vector<int> entries;
+        int frame_lines = 0, render_lines = 0;
+        std::smatch m;
+        for (const std::string &line : Split_Lines(r.output)) {
+            frame_lines += std::regex_match(line, frames);
+            if (std::regex_match(line, m, row))
+                entries.push_back(std::stoi(m[1]));
+            if (std::regex_match(line, m, render)) {
+                render_lines++;
+                EXPECT_GT(std::stod(m[1]), 0.0) << line;
+            }
+        }
+        EXPECT_EQ(frame_lines, 1) << extra << r.output;
+        EXPECT_EQ(entries, (std::vector<int>{0, 1})) << extra << r.output;
+        EXPECT_EQ(render_lines, 1) << extra << r.output;
+    }
+}
+
 TEST(CaptureCommand, BadArgumentsFailWithOneLine)
 {
     std::string dir = Make_TempDir("capture-bad");
@@ -291,6 +327,11 @@ TEST(CaptureCommand, BadArgumentsFailWithOneLine)
         {"--at 1" + out + " stray", "unexpected argument 'stray'"},
         {"--at 1 --quality web" + out, "--quality goes with a video"},
         {"--from 0 --to 1 --quality best --out a.mp4", "--quality needs web, high or lossless"},
+        {"--bench --from 1", "--from and --to go together"},
+        {"--bench --from 1 --to 2 --frames 3", "--frames goes with --bench over the entries"},
+        {"--bench --from 1 --to 2" + out, "--out has no meaning with --bench"},
+        {"--bench --from 1.01 --to 1.05 --fps 10", "no frame lies between --from and --to"},
+        {"--bench --from 400 --to 401", "--from lies past the end of the demo"},
     };
     for (const auto &[args, message] : cases) {
         ProcessResult r = Run_Command(capture_bin + " " + args + " 2>&1 >/dev/null");
