@@ -92,6 +92,7 @@ const until = (promise, ms) => {
 // makes this one stale: it leaves the clock to the newer one. Music that will not play within
 // 1.5 s (or finish a seek within 5 s) leaves the clock to run without it.
 let musicTurn = 0;
+let musicStarting = false;   // the current turn's start under way: the follower leaves it be
 // Music that says it plays may not have moved yet (Firefox): until it does, or ms have passed.
 const heardMoving = (a, from, ms) => new Promise((resolve) => {
   const end = performance.now() + ms;
@@ -100,6 +101,14 @@ const heardMoving = (a, from, ms) => new Promise((resolve) => {
 });
 async function runWithMusic() {
   const turn = ++musicTurn;
+  musicStarting = true;
+  try {
+    await startMusic(turn);
+  } finally {
+    if (turn === musicTurn) musicStarting = false;
+  }
+}
+async function startMusic(turn) {
   const a = qm.audio?.[0], c = qm.clock;
   const heard = a && c >= demo.musicOrigin;
   const seekMusic = () => {
@@ -133,6 +142,7 @@ async function runWithMusic() {
 // Stops the clock and the music (a pause, or a seek about to run).
 function hold() {
   musicTurn++;
+  musicStarting = false;
   demo.buffering = false;
   Module._qm_run(0);
   qm.audio?.[0]?.pause();
@@ -288,7 +298,7 @@ let drifts = [];
 setInterval(() => {
   const a = qm.audio?.[0], c = qm.clock;
   if (!a || !demo.started || qm.paused || qm.ended || demo.seeking || c < demo.musicOrigin + 0.2 ||
-      demo.buffering || a.seeking) {
+      demo.buffering || a.seeking || musicStarting) {
     drifts = [];
     return;
   }
