@@ -50,7 +50,7 @@ test: build
 	cd build && ctest --output-on-failure --timeout 600
 
 # The browser build in build-web/ (the native build makes its data), served on 127.0.0.1 and
-# tested in chromium (Firefox too with WEB_BROWSERS="chromium firefox") against qm-capture's frames.
+# tested in chromium and Firefox (WEB_BROWSERS=chromium for one) against qm-capture's frames.
 web: build
 	@tools/install-deps.sh $(WEB_PACKAGES)
 	apps/web/build.sh
