@@ -28,7 +28,7 @@ DESTDIR ?=
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test web serve-web test-web windows test-windows test-asan sanitize fuzz \
+.PHONY: all deps build data run test web serve-web test-web windows test-windows test-asan sanitize fuzz \
 	install deb test-package release check-reproducible video clean
 
 all: build
@@ -36,9 +36,17 @@ all: build
 deps:
 	@tools/install-deps.sh $(PACKAGES)
 
+CONFIGURE = cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
 build: deps
-	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	$(CONFIGURE)
 	cmake --build build
+
+# The data alone (archive, soundtrack and the synthesiser): all that the browser and Windows
+# builds, and so the release, take from the native build.
+data: deps
+	$(CONFIGURE)
+	cmake --build build --target qm_data
 
 # Full screen at the desktop's resolution on a GPU, at 640 x 480 on a software rasteriser;
 # SIZE=WxH (or desktop) chooses.
@@ -51,23 +59,23 @@ test: build
 
 # The browser build in build-web/ (the native build makes its data), served on 127.0.0.1 and
 # tested in chromium (Firefox too with WEB_BROWSERS="chromium firefox") against qm-capture's frames.
-web: build
+web: data
 	@tools/install-deps.sh $(WEB_PACKAGES)
 	apps/web/build.sh
 
 serve-web: web
 	node apps/web/serve.js build-web --port $(WEB_PORT)
 
-test-web: web
+test-web: build web
 	@tools/install-deps.sh $(WEB_TEST_PACKAGES)
 	tests/web/run.sh
 
 # The Windows zip in build-windows/ (the native build makes its data), tested under Wine.
-windows: build
+windows: data
 	@tools/install-deps.sh $(WINDOWS_PACKAGES)
 	apps/windows/build.sh
 
-test-windows: windows
+test-windows: build windows
 	@tools/install-deps.sh $(WINDOWS_TEST_PACKAGES)
 	tests/windows/run.sh
 
