@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libsdl1.2-dev libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
-	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils python3
+	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils python3 zip
 
 # The browser build: emscripten (with its node) from Debian, bzip2 to unpack zlib's sources;
 # chromium and Firefox for its test.
@@ -15,13 +15,13 @@ WEB_PACKAGES := emscripten bzip2
 WEB_TEST_PACKAGES := chromium firefox-esr
 WEB_PORT ?= 8080
 
-# The Windows build: Debian's mingw-w64 and its zlib, zip; Wine (64-bit) and xwd for its test.
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev make bzip2 zip
+# The Windows build: Debian's mingw-w64 and its zlib; Wine (64-bit) and xwd for its test.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev make bzip2
 WINDOWS_TEST_PACKAGES := wine wine64 x11-apps
 
 # The Debian package, its checks, and the release's reproducibility.
 PACKAGE_PACKAGES := debhelper lintian devscripts desktop-file-utils appstream \
-	diffoscope-minimal strip-nondeterminism git zip
+	diffoscope-minimal strip-nondeterminism git
 PREFIX ?= /usr/local
 DESTDIR ?=
 
