@@ -17,7 +17,7 @@ dll_link="LDFLAGS=-Wl,--no-insert-timestamp"
 
 for data in build/quiet_moss.zaf build/quiet_moss.mp3; do
   if [ ! -f "$data" ]; then
-    echo "$data is missing: the native build makes the data (make build)" >&2
+    echo "$data is missing: the native build makes the data (make data)" >&2
     exit 1
   fi
 done
