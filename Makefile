@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libsdl1.2-dev libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri \
 	zlib1g-dev libmpg123-dev libmp3lame-dev libpng-dev libgtest-dev \
-	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils python3
+	libx11-dev ffmpeg xvfb xauth xdotool librsvg2-bin mesa-utils python3 zip
 
 # The browser build: emscripten (with its node) from Debian, bzip2 to unpack zlib's sources;
 # chromium and Firefox for its test.
@@ -15,20 +15,20 @@ WEB_PACKAGES := emscripten bzip2
 WEB_TEST_PACKAGES := chromium firefox-esr
 WEB_PORT ?= 8080
 
-# The Windows build: Debian's mingw-w64 and its zlib, zip; Wine (64-bit) and xwd for its test.
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev make bzip2 zip
+# The Windows build: Debian's mingw-w64 and its zlib; Wine (64-bit) and xwd for its test.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev make bzip2
 WINDOWS_TEST_PACKAGES := wine wine64 x11-apps
 
 # The Debian package, its checks, and the release's reproducibility.
 PACKAGE_PACKAGES := debhelper lintian devscripts desktop-file-utils appstream \
-	diffoscope-minimal strip-nondeterminism git zip
+	diffoscope-minimal strip-nondeterminism git
 PREFIX ?= /usr/local
 DESTDIR ?=
 
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test web serve-web test-web windows test-windows test-asan sanitize fuzz \
+.PHONY: all deps build data run test web serve-web test-web windows test-windows test-asan sanitize fuzz \
 	install deb test-package release check-reproducible video clean
 
 all: build
@@ -36,9 +36,17 @@ all: build
 deps:
 	@tools/install-deps.sh $(PACKAGES)
 
+CONFIGURE = cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
 build: deps
-	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	$(CONFIGURE)
 	cmake --build build
+
+# The data alone (archive, soundtrack and the synthesiser): all that the Windows build, and
+# with qm-capture the browser build and so the release, take from the native build.
+data: deps
+	$(CONFIGURE)
+	cmake --build build --target qm_data
 
 # Full screen at the desktop's resolution on a GPU, at 640 x 480 on a software rasteriser;
 # SIZE=WxH (or desktop) chooses.
@@ -51,23 +59,25 @@ test: build
 
 # The browser build in build-web/ (the native build makes its data), served on 127.0.0.1 and
 # tested in chromium and Firefox (WEB_BROWSERS=chromium for one) against qm-capture's frames.
-web: build
+# Its data and qm-capture, which renders the seek bar's previews, are all it needs of build/.
+web: data
+	cmake --build build --target qm-capture
 	@tools/install-deps.sh $(WEB_PACKAGES)
 	apps/web/build.sh
 
 serve-web: web
 	node apps/web/serve.js build-web --port $(WEB_PORT)
 
-test-web: web
+test-web: build web
 	@tools/install-deps.sh $(WEB_TEST_PACKAGES)
 	tests/web/run.sh
 
 # The Windows zip in build-windows/ (the native build makes its data), tested under Wine.
-windows: build
+windows: data
 	@tools/install-deps.sh $(WINDOWS_PACKAGES)
 	apps/windows/build.sh
 
-test-windows: windows
+test-windows: build windows
 	@tools/install-deps.sh $(WINDOWS_TEST_PACKAGES)
 	tests/windows/run.sh
 

@@ -7,19 +7,28 @@ set(qm_data_dir ${CMAKE_BINARY_DIR}/data)
 set(qm_archive ${CMAKE_BINARY_DIR}/quiet_moss.zaf)
 set(qm_archive_sources)
 
-# Pictures. A picture that shows another one behind it names that SVG as well.
+# Pictures. A picture that shows another one behind it names it here and holds its built PNG
+# in an <image>: rsvg-convert decodes a PNG itself, where an SVG inside an SVG would need
+# gdk-pixbuf's optional SVG loader and, without it, silently leaves a hole. It finds that PNG
+# beside the SVG, so such a picture is rasterised from a copy in build/data/.
 set(qm_pictures bootpic logo fri1 fri2 oczka creeds brzydalek fel siekierka butterfly)
 set(qm_picture_uses_brzydalek fel)
 foreach(picture ${qm_pictures})
-  set(uses)
-  foreach(other ${qm_picture_uses_${picture}})
-    list(APPEND uses ${CMAKE_CURRENT_SOURCE_DIR}/pictures/${other}.svg)
-  endforeach()
+  set(svg ${CMAKE_CURRENT_SOURCE_DIR}/pictures/${picture}.svg)
+  set(input ${svg})
+  set(copy)
+  set(uses ${qm_picture_uses_${picture}})
+  if(uses)
+    set(input ${qm_data_dir}/${picture}.svg)
+    set(copy COMMAND ${CMAKE_COMMAND} -E copy ${svg} ${input})
+    list(TRANSFORM uses PREPEND ${qm_data_dir}/)
+    list(TRANSFORM uses APPEND .png)
+  endif()
   add_custom_command(OUTPUT ${qm_data_dir}/${picture}.png
     COMMAND ${CMAKE_COMMAND} -E make_directory ${qm_data_dir}
-    COMMAND ${RSVG_CONVERT} --format=png --output=${qm_data_dir}/${picture}.png
-            ${CMAKE_CURRENT_SOURCE_DIR}/pictures/${picture}.svg
-    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/pictures/${picture}.svg ${uses}
+    ${copy}
+    COMMAND ${RSVG_CONVERT} --format=png --output=${qm_data_dir}/${picture}.png ${input}
+    DEPENDS ${svg} ${uses}
     COMMENT "Rasterising pictures/${picture}.svg"
     VERBATIM)
   list(APPEND qm_archive_sources ${qm_data_dir}/${picture}.png)

@@ -7,10 +7,11 @@ root=$(pwd)
 out=$root/build-web
 mkdir -p "$out/cache"
 
-# zlib's sources from Debian's source package, through the machine's own apt sources.
+# zlib's sources from Debian's source package, through the machine's own apt sources (or as
+# check-reproducible put them in cache/src).
 zlib_dir=$out/cache/zlib
 if [ ! -f "$zlib_dir/inflate.c" ]; then
-  tools/debian-source.sh zlib "$out/cache/src"
+  ls "$out"/cache/src/zlib_*.orig.tar.* >/dev/null 2>&1 || tools/debian-source.sh zlib "$out/cache/src"
   rm -rf "$zlib_dir" && mkdir -p "$zlib_dir"
   tar -xf "$out"/cache/src/zlib_*.orig.tar.* -C "$zlib_dir" --strip-components=1
 fi

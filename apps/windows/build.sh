@@ -17,7 +17,7 @@ dll_link="LDFLAGS=-Wl,--no-insert-timestamp"
 
 for data in build/quiet_moss.zaf build/quiet_moss.mp3; do
   if [ ! -f "$data" ]; then
-    echo "$data is missing: the native build makes the data (make build)" >&2
+    echo "$data is missing: the native build makes the data (make data)" >&2
     exit 1
   fi
 done
@@ -65,7 +65,9 @@ cmake --build "$out/cmake"
 stage=$out/zip/quiet_moss
 rm -rf "$out/zip" && mkdir -p "$stage"
 cp "$out/cmake/quiet_moss.exe" "$prefix/bin/SDL.dll" "$prefix/bin/libmpg123-0.dll" "$stage/"
-$host-strip "$stage"/*.exe "$stage"/*.dll
+# strip rewrites the PE header with the time it runs at, unless SOURCE_DATE_EPOCH names one:
+# 0, as ld's --no-insert-timestamp left it.
+SOURCE_DATE_EPOCH=0 $host-strip "$stage"/*.exe "$stage"/*.dll
 cp build/quiet_moss.zaf build/quiet_moss.mp3 "$stage/"
 # Windows' editors want CRLF line ends.
 for text in apps/windows/README.txt:README.txt "$prefix/SDL-COPYING:SDL-COPYING.txt" \

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "assets/decoders.h"
@@ -100,6 +101,20 @@ TEST(Data, BootPictureLeavesTheIndicatorBandCalmAndDark)
         EXPECT_LT(std::sqrt(square / (340 * 50) - mean * mean), 4.0) << "channel " << c;
         EXPECT_LT(mean, 80.0) << "channel " << c;
     }
+}
+
+// Fault caught: the creature rasterised over black or with its backdrop shifted (an <image> the
+// rasteriser could not load draws nothing), which shows as a frame around it in its scene.
+TEST(Data, CreatureCarriesItsBackdropsOwnPixelsToItsEdges)
+{
+    // It covers fel's x 192-448, y 120-376 counted from the top: rows 56-312 from the bottom.
+    const PictureView creature = View("brzydalek"), fel = View("fel");
+    ASSERT_TRUE(creature.Width() == 256 && creature.Height() == 256 && fel.Height() == 432);
+    int seam = 0;
+    for (uint32_t i = 0; i < 256; i++)
+        for (auto [x, y] : {std::pair{i, 255u}, std::pair{0u, i}, std::pair{255u, i}})
+            seam += !std::equal(creature.At(x, y), creature.At(x, y) + 3, fel.At(192 + x, 56 + y));
+    EXPECT_EQ(seam, 0);
 }
 
 // Fault caught: a text of another length than its scroller runs through, or with characters

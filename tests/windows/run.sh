@@ -31,6 +31,14 @@ cp "$app"/*.exe "$app"/*.dll "$tmp/bare/"
 ln -s "$root/build/quiet_moss.zaf" "$root/build/quiet_moss.mp3" "$tmp/native/"
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
+# 0. The program and DLLs carry no time stamp in their PE headers (strip would write the time it
+# ran), so that the same sources give the same zip.
+for pe in "$app"/*.exe "$app"/*.dll; do
+  header=$(od -An -tu4 -j60 -N4 "$pe" | tr -d ' ')
+  stamp=$(od -An -tu4 -j$((header + 8)) -N4 "$pe" | tr -d ' ')
+  if [ "$stamp" = 0 ]; then pass "$(basename "$pe"): no time stamp"; else fail "$(basename "$pe"): time stamp $stamp"; fi
+done
+
 # win OUT EXE ARGS... / native OUT ARGS...: run from another folder, stdout with Unix line
 # ends into OUT, the exit status into $status.
 win() {

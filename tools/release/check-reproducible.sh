@@ -7,9 +7,18 @@ cd "$(dirname "$0")/../.."
 work=$(pwd)/build-reproducible
 rm -rf "$work" && mkdir -p "$work"
 started=$(date +%s)
+# Debian's source packages, fetched once: both clones build from the very same tarballs, even
+# should the mirror move on between their fetches.
+sources=$work/sources
+for package in zlib libsdl1.2 mpg123; do
+  tools/debian-source.sh "$package" "$sources" >/dev/null
+done
 # Side by side: the two builds share the machine, as two builders would not, and still must agree.
 for clone in first second-build; do
   git clone -q --no-local . "$work/$clone"
+  mkdir -p "$work/$clone/build-web/cache/src" "$work/$clone/build-windows/cache/src"
+  cp "$sources"/zlib_*.orig.tar.* "$work/$clone/build-web/cache/src/"
+  cp "$sources"/libsdl1.2_*.orig.tar.* "$sources"/mpg123_*.orig.tar.* "$work/$clone/build-windows/cache/src/"
   echo "check-reproducible: make release in $work/$clone"
   (make -C "$work/$clone" release >"$work/$clone.log" 2>&1; echo $? >"$work/$clone.status") &
 done
