@@ -31,9 +31,10 @@ async function poll(fn, ms, what) {
   }
 }
 
-// The smallest websocket client the two endpoints need (Debian 12's node has none): whole text
-// frames in, as both browsers send them; commands under 64 KiB out, masked. No Origin header:
-// Firefox refuses a handshake that carries one.
+// The smallest websocket client the two endpoints need (Debian 12's node has none): text
+// messages in, whole or in frames, pings answered; commands under 64 KiB out, masked. No Origin
+// header: Firefox refuses a handshake that carries one. A message that cannot be handled is
+// reported and passed over, never left to stop the ones after it.
 function openSocket(url, onText) {
   const { hostname, port, pathname } = new URL(url);
   const headers = { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
@@ -42,14 +43,26 @@ function openSocket(url, onText) {
     const req = http.request({ hostname, port, path: pathname, headers }).on('error', reject);
     req.on('response', (res) => reject(new Error(`websocket refused: HTTP ${res.statusCode}`)));
     req.on('upgrade', (res, socket, data) => {
+      let parts = [];   // a message's frames so far, until its last (FIN)
       socket.on('data', (chunk) => {
         for (data = Buffer.concat([data, chunk]); data.length >= 2;) {
           let [len, at] = [data[1] & 127, 2];
           if (len === 126) [len, at] = [data.length < 4 ? Infinity : data.readUInt16BE(2), 4];
           if (len === 127) [len, at] = [data.length < 10 ? Infinity : data.readUIntBE(4, 6), 10];
           if (data.length < at + len) return;
-          if ((data[0] & 15) === 1) onText(data.toString('utf8', at, at + len));
-          data = data.subarray(at + len);
+          const [last, opcode, payload] = [data[0] & 0x80, data[0] & 15, data.subarray(at, at + len)];
+          data = data.subarray(at + len);   // past this frame whatever its handler does
+          if (opcode === 9) socket.write(Buffer.concat([Buffer.from([0x8a, 0x80 | len]), Buffer.alloc(4), payload]));
+          if (opcode !== 1 && opcode !== 0) continue;   // a text message's frames only
+          parts.push(payload);
+          if (!last) continue;
+          const text = Buffer.concat(parts).toString('utf8');
+          parts = [];
+          try {
+            onText(text);
+          } catch (e) {
+            console.log(`NOTE  a message from the browser not understood (${e.message}): ${text.slice(0, 120)}`);
+          }
         }
       });
       resolve({
@@ -73,8 +86,9 @@ function openSocket(url, onText) {
 // this shape ({id, method, params} out; {id, result | error} or {method, params} in).
 async function connect(url, onEvent) {
   const pending = new Map();
-  let nextId = 1;
+  let nextId = 1, received = 0;
   const socket = await openSocket(url, (text) => {
+    received++;
     const message = JSON.parse(text);
     const waiter = pending.get(message.id);
     pending.delete(message.id);
@@ -86,10 +100,18 @@ async function connect(url, onEvent) {
       onEvent(message.method, message.params);
     }
   });
-  const send = (method, params = {}) => withTimeout(new Promise((resolve, reject) => {
-    pending.set(nextId, { resolve, reject, method });
-    socket.send(JSON.stringify({ id: nextId++, method, params }));
-  }), LIMIT_MS.command, method);
+  // A command unanswered says whether the browser went on talking meanwhile (a stuck page) or
+  // fell silent (a stuck browser).
+  const send = (method, params = {}) => {
+    const before = received;
+    return withTimeout(new Promise((resolve, reject) => {
+      pending.set(nextId, { resolve, reject, method });
+      socket.send(JSON.stringify({ id: nextId++, method, params }));
+    }), LIMIT_MS.command, method).catch((e) => {
+      e.message += ` (${received - before} other messages from the browser meanwhile)`;
+      throw e;
+    });
+  };
   return { send, close: socket.close };
 }
 
