@@ -34,20 +34,22 @@ async function startAt(t) {
     a.play().catch(() => {});
     a.pause();
   }
-  // A soundtrack that stops decoding half-way stops the demo with a word. Firefox without a
-  // sound device reports an error of its output too, then plays on by its own clock: music
-  // that moves on is kept, and so is music the page itself stopped meanwhile (a pause, a lost
-  // picture), which the next start tries again.
-  qm.audio?.[0]?.addEventListener('error', async () => {
-    const a = qm.audio[0], from = a.currentTime;
-    await new Promise((resolve) => setTimeout(resolve, 1000));
-    if (a.currentTime > from || qm.paused || qm.ended || qm.error || demo.seeking) return;
-    hold();
-    fail(CANNOT_PLAY);
-  });
   changed();
   await runWithMusic();
 }
+
+// A soundtrack that stops decoding half-way stops the demo with a word (the same element plays
+// every start, so it is listened to once). Firefox without a sound device reports an error of
+// its output too, then plays on by its own clock: music that moves on is kept, and so is music
+// the page itself stopped meanwhile (a pause, a lost picture), which the next start tries again.
+// Before the start, loading says what failed.
+soundtrack?.audio.addEventListener('error', async () => {
+  const a = soundtrack.audio, from = a.currentTime;
+  await new Promise((resolve) => setTimeout(resolve, 1000));
+  if (!demo.started || a.currentTime > from || qm.paused || qm.ended || qm.error || demo.seeking) return;
+  hold();
+  fail(CANNOT_PLAY);
+});
 
 // A lost WebGL context (a GPU reset, or the browser taking it back): the demo holds where it
 // was and offers to go on from there, on a fresh canvas with nothing fetched again. Before the
